@@ -1,0 +1,37 @@
+#include "catalogue.hpp"
+
+// Each module declares one function per tool; the order of the core list
+// below is the order of "tools/list" and of lookup, and is kept here only.
+
+namespace {
+
+std::vector<toolport::Tool> core_tools() {
+    std::vector<toolport::Tool> tools;
+    // 1-6: the work ledger
+    // 7: sessions
+    // 8-9: the vault
+    // 10-11: project notes and briefs
+    // 12-13: repository reading
+    // 14-15: approved folders
+    // 16-20: research, knowledge search, brainstorms
+    // 21-25: media
+    // 26-35: schedules and fleet messages
+    // 36: agent launch
+    // 37-46: chat channels
+    // 47-55: the video suite
+    // 56-70: GUI automation
+    return tools;
+}
+
+std::vector<toolport::Tool> trade_tools(bool /*trader*/) { return {}; }
+
+std::vector<toolport::Tool> agent_tools(bool /*agent_send*/) { return {}; }
+
+}  // namespace
+
+std::vector<toolport::Tool> build_catalogue(const CatalogueSwitches& switches) {
+    auto tools = core_tools();
+    for (auto& tool : trade_tools(switches.trader)) tools.push_back(std::move(tool));
+    for (auto& tool : agent_tools(switches.agent_send)) tools.push_back(std::move(tool));
+    return tools;
+}
