@@ -77,6 +77,16 @@ public:
     Result<bool> step();
     // Steps to completion, for statements that return no rows.
     Result<void> run();
+    // Calls `row(*this)` for every row; a failing step ends it with the failure.
+    template <class F>
+    Result<void> each_row(F&& row) {
+        for (;;) {
+            auto more = step();
+            if (!more) return std::unexpected(std::move(more.error()));
+            if (!*more) return {};
+            row(static_cast<const Statement&>(*this));
+        }
+    }
     void reset();
 
     // Columns are numbered from 0.
@@ -106,6 +116,14 @@ private:
     sqlite3* db_ = nullptr;
     sqlite3_stmt* stmt_ = nullptr;
 };
+
+// The first failure among results already produced, such as a row of binds.
+template <class... Results>
+Result<void> first_failure(Results... results) {
+    for (auto* result : {&results...})
+        if (!*result) return std::move(*result);
+    return {};
+}
 
 // The failure text of a query that was expected to yield a row and did not.
 inline constexpr std::string_view no_rows = "Query returned no rows";
