@@ -1,5 +1,8 @@
 #include "catalogue.hpp"
 
+#include "agents/launch.hpp"
+#include "agents/sessions.hpp"
+
 // Each module declares one function per tool; the order of the core list
 // below is the order of "tools/list" and of lookup, and is kept here only.
 
@@ -9,6 +12,7 @@ std::vector<toolport::Tool> core_tools() {
     std::vector<toolport::Tool> tools;
     // 1-6: the work ledger
     // 7: sessions
+    tools.push_back(agents::tool_sessions());
     // 8-9: the vault
     // 10-11: project notes and briefs
     // 12-13: repository reading
@@ -17,6 +21,7 @@ std::vector<toolport::Tool> core_tools() {
     // 21-25: media
     // 26-35: schedules and fleet messages
     // 36: agent launch
+    tools.push_back(agents::tool_agent_launch());
     // 37-46: chat channels
     // 47-55: the video suite
     // 56-70: GUI automation
