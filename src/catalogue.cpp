@@ -2,6 +2,7 @@
 
 #include "agents/launch.hpp"
 #include "agents/sessions.hpp"
+#include "fs/tools.hpp"
 
 // Each module declares one function per tool; the order of the core list
 // below is the order of "tools/list" and of lookup, and is kept here only.
@@ -17,6 +18,8 @@ std::vector<toolport::Tool> core_tools() {
     // 10-11: project notes and briefs
     // 12-13: repository reading
     // 14-15: approved folders
+    tools.push_back(fsaccess::tool_fs_read());
+    tools.push_back(fsaccess::tool_fs_list());
     // 16-20: research, knowledge search, brainstorms
     // 21-25: media
     // 26-35: schedules and fleet messages
