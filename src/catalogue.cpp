@@ -3,6 +3,8 @@
 #include "agents/launch.hpp"
 #include "agents/sessions.hpp"
 #include "fs/tools.hpp"
+#include "knowledge/repo.hpp"
+#include "knowledge/vault.hpp"
 
 // Each module declares one function per tool; the order of the core list
 // below is the order of "tools/list" and of lookup, and is kept here only.
@@ -15,8 +17,12 @@ std::vector<toolport::Tool> core_tools() {
     // 7: sessions
     tools.push_back(agents::tool_sessions());
     // 8-9: the vault
+    tools.push_back(knowledge::tool_vault_search());
+    tools.push_back(knowledge::tool_vault_read());
     // 10-11: project notes and briefs
     // 12-13: repository reading
+    tools.push_back(knowledge::tool_project_tree());
+    tools.push_back(knowledge::tool_project_files());
     // 14-15: approved folders
     tools.push_back(fsaccess::tool_fs_read());
     tools.push_back(fsaccess::tool_fs_list());
