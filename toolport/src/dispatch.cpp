@@ -72,47 +72,74 @@ const Tool* Toolport::find(std::string_view name) const {
     return nullptr;
 }
 
+json Toolport::tools_list() const { return tools_list_; }
+
+namespace {
+
+json call_arguments(const json& params) {
+    if (params.is_object()) {
+        if (auto it = params.find("arguments"); it != params.end()) return *it;
+    }
+    return json::object();
+}
+
+// Awaits a handler; an exception that escapes it becomes a failure output.
+asio::awaitable<ToolOutput> guarded_call(const Tool& tool, json arguments) {
+    ToolOutput output;
+    try {
+        output = co_await (*tool.handler)(std::move(arguments));
+    } catch (const std::exception& e) {
+        output = ToolOutput::failure("tool '" + tool.name + "' failed: " + e.what());
+    }
+    co_return output;
+}
+
+}  // namespace
+
+// Coroutine bodies below build their values in named locals before co_return:
+// GCC 12 mishandles temporaries of aggregate initialisation in co_return.
 asio::awaitable<json> Toolport::tools_call(const json& params, const json& id) {
     const std::string name = str(params, "name").value_or("");
     const Tool* tool = find(name);
-    if (!tool) co_return rpc_error(id, -32602, "unknown tool '" + name + "'");
-    json arguments = json::object();
-    if (params.is_object()) {
-        if (auto it = params.find("arguments"); it != params.end()) arguments = *it;
+    if (!tool) {
+        json error = rpc_error(id, -32602, "unknown tool '" + name + "'");
+        co_return error;
     }
-    ToolOutput output;
-    try {
-        output = co_await (*tool->handler)(std::move(arguments));
-    } catch (const std::exception& e) {
-        output = ToolOutput::failure("tool '" + name + "' failed: " + e.what());
-    }
-    co_return rpc_result(id, tool_result(output));
+    ToolOutput output = co_await guarded_call(*tool, call_arguments(params));
+    json reply = rpc_result(id, tool_result(output));
+    co_return reply;
 }
 
-asio::awaitable<Outcome> Toolport::handle(json message, std::optional<std::string> session) {
-    if (message.is_array()) co_return BatchRefused{};
+std::optional<Outcome> Toolport::settle(const json& message, const std::optional<std::string>& session) {
+    if (message.is_array()) return BatchRefused{};
     RequestFields fields = request_fields(message);
     if (fields.method == "initialize") {
         json result = initialize(fields.params);
         std::string client = "unknown";
-        if (fields.params.is_object()) {
-            auto pointer = json::json_pointer("/clientInfo/name");
-            if (fields.params.contains(pointer) && fields.params.at(pointer).is_string()) {
-                client = fields.params.at(pointer).get<std::string>();
-            }
+        const auto pointer = json::json_pointer("/clientInfo/name");
+        if (fields.params.is_object() && fields.params.contains(pointer) && fields.params.at(pointer).is_string()) {
+            client = fields.params.at(pointer).get<std::string>();
         }
-        co_return Reply{rpc_result(fields.id.value_or(nullptr), std::move(result)), open_session(std::move(client))};
+        return Reply{rpc_result(fields.id.value_or(nullptr), std::move(result)), open_session(std::move(client))};
     }
-    if (!sweep_and_touch(session)) co_return UnknownSession{};
-    if (!fields.id) co_return Accepted{};
+    if (!sweep_and_touch(session)) return UnknownSession{};
+    if (!fields.id) return Accepted{};
     const json& id = *fields.id;
     const std::string& method = fields.method;
-    if (method == "ping") co_return Reply{rpc_result(id, json::object()), std::nullopt};
-    if (method == "tools/list") co_return Reply{rpc_result(id, tools_list_), std::nullopt};
-    if (method == "tools/call") co_return Reply{co_await tools_call(fields.params, id), std::nullopt};
-    if (method == "prompts/list") co_return Reply{rpc_result(id, {{"prompts", json::array()}}), std::nullopt};
-    if (method == "resources/list") co_return Reply{rpc_result(id, {{"resources", json::array()}}), std::nullopt};
-    co_return Reply{rpc_error(id, -32601, "method '" + method + "' not found"), std::nullopt};
+    if (method == "ping") return Reply{rpc_result(id, json::object()), std::nullopt};
+    if (method == "tools/list") return Reply{rpc_result(id, tools_list()), std::nullopt};
+    if (method == "tools/call") return std::nullopt;
+    if (method == "prompts/list") return Reply{rpc_result(id, {{"prompts", json::array()}}), std::nullopt};
+    if (method == "resources/list") return Reply{rpc_result(id, {{"resources", json::array()}}), std::nullopt};
+    return Reply{rpc_error(id, -32601, "method '" + method + "' not found"), std::nullopt};
+}
+
+asio::awaitable<Outcome> Toolport::handle(json message, std::optional<std::string> session) {
+    if (std::optional<Outcome> settled = settle(message, session)) co_return std::move(*settled);
+    RequestFields fields = request_fields(message);
+    json body = co_await tools_call(fields.params, *fields.id);
+    Outcome outcome = Reply{std::move(body), std::nullopt};
+    co_return outcome;
 }
 
 }  // namespace toolport

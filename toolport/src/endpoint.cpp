@@ -38,27 +38,34 @@ std::string parse_fault(const json::exception& e) {
 
 HttpResponse bare(unsigned status) { return {status, "", false, std::nullopt}; }
 
-asio::awaitable<HttpResponse> post(Toolport& hub, std::optional<std::string> session, std::string body) {
-    json message;
+// The parsed message, or the 400 reply for a body that is not one.
+std::variant<json, HttpResponse> parse_message(const std::string& body) {
     if (nesting_depth(body) > max_nesting) {
-        co_return json_response(400, std::nullopt,
-                                rpc_error(nullptr, -32700,
-                                          "parse error: nesting deeper than " + std::to_string(max_nesting) +
-                                              " levels"));
+        return json_response(400, std::nullopt,
+                             rpc_error(nullptr, -32700,
+                                       "parse error: nesting deeper than " + std::to_string(max_nesting) + " levels"));
     }
     try {
-        message = json::parse(body);
+        return json::parse(body);
     } catch (const json::exception& e) {
-        co_return json_response(400, std::nullopt, rpc_error(nullptr, -32700, "parse error: " + parse_fault(e)));
+        return json_response(400, std::nullopt, rpc_error(nullptr, -32700, "parse error: " + parse_fault(e)));
     }
-    Outcome outcome = co_await hub.handle(std::move(message), std::move(session));
-    if (auto* reply = std::get_if<Reply>(&outcome)) {
-        co_return json_response(200, std::move(reply->new_session), reply->body);
-    }
+}
+
+HttpResponse respond(Outcome outcome) {
+    if (auto* reply = std::get_if<Reply>(&outcome)) return json_response(200, std::move(reply->new_session), reply->body);
     if (std::holds_alternative<BatchRefused>(outcome)) {
-        co_return json_response(400, std::nullopt, rpc_error(nullptr, -32600, "batch requests are not supported"));
+        return json_response(400, std::nullopt, rpc_error(nullptr, -32600, "batch requests are not supported"));
     }
-    co_return bare(std::holds_alternative<Accepted>(outcome) ? 202 : 404);
+    return bare(std::holds_alternative<Accepted>(outcome) ? 202 : 404);
+}
+
+asio::awaitable<HttpResponse> post(Toolport& hub, std::optional<std::string> session, std::string body) {
+    auto parsed = parse_message(body);
+    if (auto* refusal = std::get_if<HttpResponse>(&parsed)) co_return std::move(*refusal);
+    Outcome outcome = co_await hub.handle(std::move(std::get<json>(parsed)), std::move(session));
+    HttpResponse response = respond(std::move(outcome));
+    co_return response;
 }
 
 }  // namespace
@@ -76,9 +83,10 @@ asio::awaitable<HttpResponse> endpoint(Toolport& hub, std::string_view method,
                                        std::optional<std::string_view> session_header, std::string body) {
     std::optional<std::string> session;
     if (session_header && header_safe(*session_header)) session = std::string(*session_header);
-    if (method == "POST") co_return co_await post(hub, std::move(session), std::move(body));
-    if (method == "DELETE") co_return bare(session && hub.close_session(*session) ? 204 : 404);
-    co_return bare(405);
+    HttpResponse response = bare(405);
+    if (method == "POST") response = co_await post(hub, std::move(session), std::move(body));
+    if (method == "DELETE") response = bare(session && hub.close_session(*session) ? 204 : 404);
+    co_return response;
 }
 
 }  // namespace toolport

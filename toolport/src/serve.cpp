@@ -80,10 +80,13 @@ struct Body {
     HttpResponse refusal;
 };
 
+Body refused(unsigned status, std::string text) { return Body{std::nullopt, plain(status, std::move(text))}; }
+
 asio::awaitable<Body> read_body(beast::tcp_stream& stream, beast::flat_buffer& buffer,
                                 http::request_parser<http::string_body>& parser) {
     if (auto length = parser.content_length(); length && *length > body_limit) {
-        co_return Body{std::nullopt, plain(413, "request body exceeds 2 MiB\n")};
+        Body too_large = refused(413, "request body exceeds 2 MiB\n");
+        co_return too_large;
     }
     if (auto expect = header(parser.get(), http::field::expect); expect && beast::iequals(*expect, "100-continue")) {
         http::response<http::empty_body> go_on{http::status::continue_, parser.get().version()};
@@ -91,11 +94,12 @@ asio::awaitable<Body> read_body(beast::tcp_stream& stream, beast::flat_buffer& b
     }
     parser.body_limit(body_limit);
     auto [ec, n] = co_await http::async_read(stream, buffer, parser, use_tuple);
-    if (ec == http::error::body_limit) co_return Body{std::nullopt, plain(413, "request body exceeds 2 MiB\n")};
-    if (ec) co_return Body{std::nullopt, plain(400, "malformed request\n")};
-    std::string body = std::move(parser.get().body());
-    if (!valid_utf8(body)) co_return Body{std::nullopt, plain(400, "request body is not valid UTF-8\n")};
-    co_return Body{std::move(body), {}};
+    Body read;
+    if (ec == http::error::body_limit) read = refused(413, "request body exceeds 2 MiB\n");
+    else if (ec) read = refused(400, "malformed request\n");
+    else if (!valid_utf8(parser.get().body())) read = refused(400, "request body is not valid UTF-8\n");
+    else read.text = std::move(parser.get().body());
+    co_return read;
 }
 
 bool peer_gone(const beast::error_code& ec) {

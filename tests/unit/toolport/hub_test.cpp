@@ -146,13 +146,16 @@ TEST(Sessions, CloseRemovesOnce) {
 TEST(Dispatch, ToolOutputsBecomeResults) {
     std::vector<toolport::Tool> tools;
     tools.emplace_back("echo", "d", json::object(), [](json args) -> boost::asio::awaitable<toolport::ToolOutput> {
-        co_return toolport::ToolOutput::success(args.dump());
+        auto output = toolport::ToolOutput::success(args.dump());
+        co_return output;
     });
     tools.emplace_back("fail", "d", json::object(), [](json) -> boost::asio::awaitable<toolport::ToolOutput> {
-        co_return toolport::ToolOutput::failure("");
+        auto output = toolport::ToolOutput::failure("");
+        co_return output;
     });
     tools.emplace_back("image", "d", json::object(), [](json) -> boost::asio::awaitable<toolport::ToolOutput> {
-        co_return toolport::ToolOutput::image_success("shot", {"QUJD", "image/png"});
+        auto output = toolport::ToolOutput::image_success("shot", toolport::Image{"QUJD", "image/png"});
+        co_return output;
     });
     tools.emplace_back("throws", "d", json::object(), [](json) -> boost::asio::awaitable<toolport::ToolOutput> {
         throw std::runtime_error("boom");

@@ -126,6 +126,8 @@ public:
     asio::awaitable<Outcome> handle(json message, std::optional<std::string> session);
 
 private:
+    // Everything but a tool call is answered without waiting; none: call the tool.
+    std::optional<Outcome> settle(const json& message, const std::optional<std::string>& session);
     json initialize(const json& params);
     json tools_list() const;
     asio::awaitable<json> tools_call(const json& params, const json& id);
