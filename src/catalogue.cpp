@@ -5,6 +5,10 @@
 #include "fs/tools.hpp"
 #include "knowledge/repo.hpp"
 #include "knowledge/vault.hpp"
+#include "ledger/claims.hpp"
+#include "ledger/filing.hpp"
+#include "ledger/listing.hpp"
+#include "ledger/projects.hpp"
 
 // Each module declares one function per tool; the order of the core list
 // below is the order of "tools/list" and of lookup, and is kept here only.
@@ -14,6 +18,12 @@ namespace {
 std::vector<toolport::Tool> core_tools() {
     std::vector<toolport::Tool> tools;
     // 1-6: the work ledger
+    tools.push_back(ledger::tool_project_list());
+    tools.push_back(ledger::tool_work_list());
+    tools.push_back(ledger::tool_work_file());
+    tools.push_back(ledger::tool_work_claim());
+    tools.push_back(ledger::tool_work_done());
+    tools.push_back(ledger::tool_work_report());
     // 7: sessions
     tools.push_back(agents::tool_sessions());
     // 8-9: the vault

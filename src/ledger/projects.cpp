@@ -128,7 +128,8 @@ std::string no_project(std::string_view name) {
     return "no project matches '" + std::string(name) + "' — see project_list";
 }
 
-// The key in a project brief's "**Key:** `...`" line.
+// The key in a project brief's "**Key:** `...`" line; a line with an empty
+// key names no project and is passed over.
 std::optional<std::string> brief_key(const fs::path& brief) {
     std::ifstream in(brief, std::ios::binary);
     if (!in) return std::nullopt;
@@ -230,9 +231,7 @@ Result<std::string> resolve_project_key(std::string_view name) {
         return std::unexpected(no_project(name));
     const auto home = fleet::home_dir();
     if (!home) return std::unexpected(no_project(name));
-    // An empty key in a brief names no project.
-    if (auto key = brief_key(*home / ".wendle/projects" / std::string(name) / "overview.md"); key && !key->empty())
-        return *key;
+    if (auto key = brief_key(*home / ".wendle/projects" / std::string(name) / "overview.md")) return *key;
     return std::unexpected(no_project(name));
 }
 

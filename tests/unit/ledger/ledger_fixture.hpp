@@ -1,0 +1,201 @@
+// Test support for the ledger: a scratch directory outside /tmp (paths under
+// /tmp count as ephemeral and never reach the project list), a real ledger
+// file with the companion's tables, and environment overrides undone on exit.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
+#include <gtest/gtest.h>
+#include <toolport/toolport.hpp>
+
+#include "ledger/companion_schema.hpp"
+#include "ledger/sqlite.hpp"
+
+namespace ledger_test {
+
+namespace fs = std::filesystem;
+
+// Sets or unsets environment variables, restoring the old values on exit.
+class EnvGuard {
+public:
+    EnvGuard() = default;
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+    ~EnvGuard() {
+        for (const auto& [name, value] : saved_) {
+            if (value) ::setenv(name.c_str(), value->c_str(), 1);
+            else ::unsetenv(name.c_str());
+        }
+    }
+    void set(const std::string& name, std::optional<std::string> value) {
+        if (!saved_.contains(name)) {
+            const char* old = std::getenv(name.c_str());
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        if (value) ::setenv(name.c_str(), value->c_str(), 1);
+        else ::unsetenv(name.c_str());
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// A fresh canonical directory under /var/tmp, removed with its owner.
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::string pattern = "/var/tmp/ledgerXXXXXX";
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = fs::canonical(pattern);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    ~ScratchDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+    // Creates a directory below the scratch root and returns its path.
+    fs::path dir(const std::string& relative) const {
+        fs::create_directories(path_ / relative);
+        return path_ / relative;
+    }
+
+private:
+    fs::path path_;
+};
+
+// The companion's dash key of a directory: every "/" replaced by "-".
+inline std::string dash_key(const fs::path& dir) {
+    std::string key = dir.string();
+    for (char& c : key)
+        if (c == '/') c = '-';
+    return key;
+}
+
+inline void write_file(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+inline sqlite::Connection connect(const fs::path& file) {
+    auto db = sqlite::Connection::open(file.string(), sqlite::read_write | sqlite::create);
+    if (!db) throw std::runtime_error(db.error());
+    return std::move(*db);
+}
+
+inline void exec(const fs::path& file, const std::string& sql) {
+    auto db = connect(file);
+    if (auto done = db.exec(sql); !done) throw std::runtime_error(done.error() + " in: " + sql);
+}
+
+// The first column of the first row of a query, as text ("NULL" for NULL).
+inline std::string scalar(const fs::path& file, const std::string& sql) {
+    auto db = connect(file);
+    auto stmt = db.prepare(sql);
+    if (!stmt) throw std::runtime_error(stmt.error());
+    auto row = stmt->step();
+    if (!row || !*row) throw std::runtime_error("no row for: " + sql);
+    return stmt->column_is_null(0) ? "NULL" : stmt->column_text(0);
+}
+
+inline std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+// A result as one comparable text: the value, or "failure: " and the text.
+inline std::string shown(const toolport::Result<std::string>& result) {
+    return result ? *result : "failure: " + result.error();
+}
+
+// Runs a tool's handler to completion on a private io_context.
+inline toolport::ToolOutput call(const toolport::Tool& tool, toolport::json args) {
+    boost::asio::io_context io;
+    auto result = boost::asio::co_spawn(io, (*tool.handler)(std::move(args)), boost::asio::use_future);
+    io.run();
+    return result.get();
+}
+
+// Each case's call fails with exactly its text.
+struct Refusal {
+    toolport::json args;
+    std::string text;
+};
+inline void expect_refusals(const toolport::Tool& tool, const std::vector<Refusal>& cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.dump());
+        auto out = call(tool, c.args);
+        EXPECT_TRUE(out.is_error);
+        EXPECT_EQ(out.text, c.text);
+    }
+}
+
+// A scratch directory holding a ledger with the companion's tables, named by
+// WENDLE_LEDGER, and HOME pointed at a home inside the scratch directory.
+class LedgerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ledger_ = scratch_.path() / "ledger.db";
+        home_ = scratch_.dir("home");
+        auto created = ledger::create_companion_ledger(ledger_.string());
+        ASSERT_TRUE(created) << created.error();
+        env_.set("WENDLE_LEDGER", ledger_.string());
+        env_.set("WENDLE_HOME", std::nullopt);
+        env_.set("HOME", home_.string());
+    }
+
+    void node(const std::string& id) {
+        exec(ledger_, "INSERT OR REPLACE INTO federation_identity (k, v) VALUES ('node_id', " + quoted(id) + ")");
+    }
+
+    void session(const std::string& key, const std::string& name, const std::string& last_updated = "1.0") {
+        static int serial = 0;
+        exec(ledger_, "INSERT INTO sessions (id, project_key, project_name, last_updated_at) VALUES ('s" +
+                          std::to_string(++serial) + "', " + quoted(key) + ", " +
+                          (name.empty() ? "NULL" : quoted(name)) + ", " + last_updated + ")");
+    }
+
+    void goal(const std::string& id, const std::string& key, const std::string& text,
+              const std::string& extra_columns = "", const std::string& extra_values = "") {
+        exec(ledger_, "INSERT INTO project_goals (id, project_key, text, done, status, sort, created_at" +
+                          extra_columns + ") VALUES (" + quoted(id) + ", " + quoted(key) + ", " + quoted(text) +
+                          ", 0, 'open', 0, 1000.5" + extra_values + ")");
+    }
+
+    void todo(const std::string& id, const std::string& key, const std::string& text,
+              const std::string& extra_columns = "", const std::string& extra_values = "") {
+        exec(ledger_, "INSERT INTO project_todos (id, project_key, text, status, source, sort, created_at" +
+                          extra_columns + ") VALUES (" + quoted(id) + ", " + quoted(key) + ", " + quoted(text) +
+                          ", 'open', 'test', 0, 1000.5" + extra_values + ")");
+    }
+
+    std::string goal_column(const std::string& id, const std::string& column) {
+        return scalar(ledger_, "SELECT " + column + " FROM project_goals WHERE id=" + quoted(id));
+    }
+    std::string todo_column(const std::string& id, const std::string& column) {
+        return scalar(ledger_, "SELECT " + column + " FROM project_todos WHERE id=" + quoted(id));
+    }
+
+    ScratchDir scratch_;
+    EnvGuard env_;
+    fs::path ledger_;
+    fs::path home_;
+};
+
+}  // namespace ledger_test
