@@ -1,6 +1,7 @@
 #include "ledger/claims.hpp"
 
 #include "fleet/paths.hpp"
+#include "ledger/handler.hpp"
 #include "ledger/refs.hpp"
 #include "ledger/store.hpp"
 
@@ -119,6 +120,31 @@ toolport::Result<DoneOutcome> complete_work(std::string_view ref, const std::opt
                 {"text", text}};
 }
 
+namespace {
+
+ToolOutput claim_call(const json& args) {
+    const auto ref = toolport::str(args, "ref");
+    if (!ref) return ToolOutput::failure("ref is required");
+    auto outcome = claim_goal(*ref);
+    if (!outcome) return ToolOutput::failure(std::move(outcome.error()));
+    if (std::holds_alternative<NotFound>(*outcome)) return ToolOutput::failure("no open goal matches '" + *ref + "'");
+    if (const auto* refused = std::get_if<Refused>(&*outcome))
+        return ToolOutput::failure(refused->ref + " is already claimed by " + refused->claimant);
+    return ToolOutput::success(toolport::dump(std::get<json>(*outcome)));
+}
+
+ToolOutput done_call(const json& args) {
+    const auto ref = toolport::str(args, "ref");
+    if (!ref) return ToolOutput::failure("ref is required");
+    auto outcome = complete_work(*ref, toolport::str(args, "note"));
+    if (!outcome) return ToolOutput::failure(std::move(outcome.error()));
+    if (std::holds_alternative<NotFound>(*outcome))
+        return ToolOutput::failure("no open goal/todo matches '" + *ref + "'");
+    return ToolOutput::success(toolport::dump(std::get<json>(*outcome)));
+}
+
+}  // namespace
+
 toolport::Tool tool_work_claim() {
     return toolport::Tool(
         "work_claim",
@@ -127,17 +153,7 @@ toolport::Tool tool_work_claim() {
         json{{"type", "object"},
              {"required", json::array({"ref"})},
              {"properties", {{"ref", {{"type", "string"}, {"description", "FP-xxxxxxxx or raw goal id/prefix"}}}}}},
-        [](json args) -> toolport::asio::awaitable<ToolOutput> {
-            const auto ref = toolport::str(args, "ref");
-            if (!ref) co_return ToolOutput::failure("ref is required");
-            auto outcome = claim_goal(*ref);
-            if (!outcome) co_return ToolOutput::failure(std::move(outcome.error()));
-            if (std::holds_alternative<NotFound>(*outcome))
-                co_return ToolOutput::failure("no open goal matches '" + *ref + "'");
-            if (const auto* refused = std::get_if<Refused>(&*outcome))
-                co_return ToolOutput::failure(refused->ref + " is already claimed by " + refused->claimant);
-            co_return ToolOutput::success(toolport::dump(std::get<json>(*outcome)));
-        });
+        inline_handler(claim_call));
 }
 
 toolport::Tool tool_work_done() {
@@ -150,15 +166,7 @@ toolport::Tool tool_work_done() {
              {"properties",
               {{"ref", {{"type", "string"}}},
                {"note", {{"type", "string"}, {"description", "goal assessment note (optional)"}}}}}},
-        [](json args) -> toolport::asio::awaitable<ToolOutput> {
-            const auto ref = toolport::str(args, "ref");
-            if (!ref) co_return ToolOutput::failure("ref is required");
-            auto outcome = complete_work(*ref, toolport::str(args, "note"));
-            if (!outcome) co_return ToolOutput::failure(std::move(outcome.error()));
-            if (std::holds_alternative<NotFound>(*outcome))
-                co_return ToolOutput::failure("no open goal/todo matches '" + *ref + "'");
-            co_return ToolOutput::success(toolport::dump(std::get<json>(*outcome)));
-        });
+        inline_handler(done_call));
 }
 
 }  // namespace ledger

@@ -7,6 +7,7 @@
 #include <boost/uuid/uuid_io.hpp>
 
 #include "fleet/paths.hpp"
+#include "ledger/handler.hpp"
 #include "ledger/projects.hpp"
 #include "ledger/refs.hpp"
 #include "ledger/store.hpp"
@@ -142,6 +143,49 @@ toolport::Result<Filed> work_file(const FileRequest& request) {
     return filed;
 }
 
+namespace {
+
+ToolOutput file_call(const json& args) {
+    const auto key = toolport::str(args, "project_key");
+    const auto text = toolport::str(args, "text");
+    const auto kind = toolport::str(args, "kind");
+    if (!key || key->empty() || !text || text->empty() || !kind || (*kind != "goal" && *kind != "todo"))
+        return ToolOutput::failure("project_key, text, and kind (goal|todo) are required");
+    auto resolved = resolve_project_key(*key);
+    if (!resolved) return ToolOutput::failure(std::move(resolved.error()));
+
+    FileRequest request{*resolved, *kind, *text, "", toolport::flag(args, "launch"),
+                        toolport::str(args, "runner").value_or("auto")};
+    if (*kind == "goal") request.criteria = toolport::str(args, "criteria").value_or("");
+    if (request.launch) {
+        if (*kind != "goal")
+            return ToolOutput::failure(
+                "launch requires kind=goal — todos carry no dispatch routing; file the work as a goal "
+                "(criteria recommended)");
+        if (request.runner != "auto" && request.runner != "wezterm" && request.runner != "velmora")
+            return ToolOutput::failure("runner '" + request.runner +
+                                       "' is not a known terminal — expected auto, wezterm, or velmora");
+        if (auto root = project_root(request.project_key); !root)
+            return ToolOutput::failure("cannot dispatch: " + root.error());
+    }
+
+    auto filed = work_file(request);
+    if (!filed) return ToolOutput::failure(std::move(filed.error()));
+    std::string reply;
+    if (request.launch) {
+        reply = "filed goal " + filed->ref + "; agent dispatch queued on this node (runner=" + request.runner +
+                ") — wendled claims it and opens a Claude session in the repo within ~5s" +
+                (request.runner == "velmora" ? " (in the app's terminal, or a wezterm pane if the app is closed)"
+                                             : "");
+    } else {
+        reply = "filed " + *kind + " " + filed->ref;
+    }
+    for (const auto& line : filed->warnings) reply += "\n" + line;
+    return ToolOutput::success(std::move(reply));
+}
+
+}  // namespace
+
 toolport::Tool tool_work_file() {
     const json runner_enum = json::array({"auto", "wezterm", "velmora"});
     json schema = {
@@ -168,44 +212,7 @@ toolport::Tool tool_work_file() {
         "session in the project's repo with the goal text + criteria as its brief. Track progress via work_list (the "
         "claim) and work_done (closure). If open work in the project reads like a restatement of this text, the "
         "response appends 'similar open: FP-xxxxxxxx <text>' lines — a WARNING only; the item is still filed.",
-        std::move(schema), [](json args) -> toolport::asio::awaitable<ToolOutput> {
-            const auto key = toolport::str(args, "project_key");
-            const auto text = toolport::str(args, "text");
-            const auto kind = toolport::str(args, "kind");
-            if (!key || key->empty() || !text || text->empty() || !kind || (*kind != "goal" && *kind != "todo"))
-                co_return ToolOutput::failure("project_key, text, and kind (goal|todo) are required");
-            auto resolved = resolve_project_key(*key);
-            if (!resolved) co_return ToolOutput::failure(std::move(resolved.error()));
-
-            FileRequest request{*resolved, *kind, *text, "", toolport::flag(args, "launch"),
-                                toolport::str(args, "runner").value_or("auto")};
-            if (*kind == "goal") request.criteria = toolport::str(args, "criteria").value_or("");
-            if (request.launch) {
-                if (*kind != "goal")
-                    co_return ToolOutput::failure(
-                        "launch requires kind=goal — todos carry no dispatch routing; file the work as a goal "
-                        "(criteria recommended)");
-                if (request.runner != "auto" && request.runner != "wezterm" && request.runner != "velmora")
-                    co_return ToolOutput::failure("runner '" + request.runner +
-                                                  "' is not a known terminal — expected auto, wezterm, or velmora");
-                if (auto root = project_root(request.project_key); !root)
-                    co_return ToolOutput::failure("cannot dispatch: " + root.error());
-            }
-
-            auto filed = work_file(request);
-            if (!filed) co_return ToolOutput::failure(std::move(filed.error()));
-            std::string reply;
-            if (request.launch) {
-                reply = "filed goal " + filed->ref + "; agent dispatch queued on this node (runner=" + request.runner +
-                        ") — wendled claims it and opens a Claude session in the repo within ~5s" +
-                        (request.runner == "velmora" ? " (in the app's terminal, or a wezterm pane if the app is closed)"
-                                                     : "");
-            } else {
-                reply = "filed " + *kind + " " + filed->ref;
-            }
-            for (const auto& line : filed->warnings) reply += "\n" + line;
-            co_return ToolOutput::success(std::move(reply));
-        });
+        std::move(schema), inline_handler(file_call));
 }
 
 }  // namespace ledger

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "fleet/paths.hpp"
+#include "ledger/handler.hpp"
 #include "ledger/projects.hpp"
 #include "ledger/store.hpp"
 
@@ -188,7 +189,9 @@ toolport::Result<std::vector<std::string>> git_log_lines(const fleet::Outcome& o
 }
 
 boost::asio::awaitable<toolport::Result<std::vector<std::string>>> commits_since(std::string dir, std::string since) {
-    co_return git_log_lines(co_await fleet::run_process(git_log_command(dir, since)));
+    fleet::Outcome outcome = co_await fleet::run_process(git_log_command(dir, since));
+    toolport::Result<std::vector<std::string>> lines = git_log_lines(outcome);
+    co_return lines;
 }
 
 boost::asio::awaitable<json> with_commits(json report) {
@@ -215,6 +218,45 @@ boost::asio::awaitable<json> with_commits(json report) {
     co_return report;
 }
 
+namespace {
+
+ToolOutput list_call(const json& args) {
+    const auto name = toolport::str(args, "project_key");
+    if (!name) return ToolOutput::failure("project_key is required");
+    auto key = resolve_project_key(*name);
+    if (!key) return ToolOutput::failure(std::move(key.error()));
+    auto list = work_list(*key);
+    if (!list) return ToolOutput::failure(std::move(list.error()));
+    return ToolOutput::success(toolport::dump(*list));
+}
+
+// The report, or the failure output; the connection is closed on return.
+std::variant<json, ToolOutput> report_or_failure(const json& args) {
+    const auto ref = toolport::str(args, "ref");
+    if (!ref) return ToolOutput::failure("ref is required");
+    auto db = open();
+    if (!db) return ToolOutput::failure(std::move(db.error()));
+    auto outcome = work_report_in(*db, *ref);
+    if (!outcome) return ToolOutput::failure(std::move(outcome.error()));
+    if (std::holds_alternative<NotFound>(*outcome)) return ToolOutput::failure("no goal or todo matches '" + *ref + "'");
+    return std::move(std::get<json>(*outcome));
+}
+
+boost::asio::awaitable<ToolOutput> report_handler(json args) {
+    auto report = report_or_failure(args);
+    if (auto* failed = std::get_if<ToolOutput>(&report)) {
+        ToolOutput output = std::move(*failed);
+        co_return output;
+    }
+    json shown = std::move(std::get<json>(report));
+    // git runs after the ledger connection is closed
+    if (toolport::flag(args, "commits")) shown = co_await with_commits(std::move(shown));
+    ToolOutput output = ToolOutput::success(toolport::dump(shown));
+    co_return output;
+}
+
+}  // namespace
+
 toolport::Tool tool_work_list() {
     return toolport::Tool(
         "work_list",
@@ -224,15 +266,7 @@ toolport::Tool tool_work_list() {
         json{{"type", "object"},
              {"required", json::array({"project_key"})},
              {"properties", {{"project_key", {{"type", "string"}, {"description", "project key or plain name"}}}}}},
-        [](json args) -> toolport::asio::awaitable<ToolOutput> {
-            const auto name = toolport::str(args, "project_key");
-            if (!name) co_return ToolOutput::failure("project_key is required");
-            auto key = resolve_project_key(*name);
-            if (!key) co_return ToolOutput::failure(std::move(key.error()));
-            auto list = work_list(*key);
-            if (!list) co_return ToolOutput::failure(std::move(list.error()));
-            co_return ToolOutput::success(toolport::dump(*list));
-        });
+        inline_handler(list_call));
 }
 
 toolport::Tool tool_work_report() {
@@ -248,22 +282,7 @@ toolport::Tool tool_work_report() {
               {{"ref", {{"type", "string"}, {"description", "FP-xxxxxxxx or raw goal/todo id/prefix"}}},
                {"commits",
                 {{"type", "boolean"}, {"description", "also list repo commits since the claim (default false)"}}}}}},
-        [](json args) -> toolport::asio::awaitable<ToolOutput> {
-            const auto ref = toolport::str(args, "ref");
-            if (!ref) co_return ToolOutput::failure("ref is required");
-            toolport::Result<ReportOutcome> outcome = std::unexpected(std::string());
-            {
-                auto db = open();
-                if (!db) co_return ToolOutput::failure(std::move(db.error()));
-                outcome = work_report_in(*db, *ref);
-            }  // the connection is closed before git runs
-            if (!outcome) co_return ToolOutput::failure(std::move(outcome.error()));
-            if (std::holds_alternative<NotFound>(*outcome))
-                co_return ToolOutput::failure("no goal or todo matches '" + *ref + "'");
-            json report = std::move(std::get<json>(*outcome));
-            if (toolport::flag(args, "commits")) report = co_await with_commits(std::move(report));
-            co_return ToolOutput::success(toolport::dump(report));
-        });
+        report_handler);
 }
 
 }  // namespace ledger

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "fleet/paths.hpp"
+#include "ledger/handler.hpp"
 #include "ledger/store.hpp"
 #include "ledger/text.hpp"
 
@@ -256,6 +257,19 @@ Result<std::string> project_root(std::string_view name) {
     return paths.front();
 }
 
+namespace {
+
+toolport::ToolOutput project_list_call(const json&) {
+    auto list = project_list();
+    if (!list) return toolport::ToolOutput::failure(std::move(list.error()));
+    json out = json::array();
+    for (const auto& entry : *list)
+        out.push_back({{"key", entry.key}, {"name", entry.name}, {"path", entry.path}, {"resolved", entry.resolved}});
+    return toolport::ToolOutput::success(toolport::dump(out));
+}
+
+}  // namespace
+
 toolport::Tool tool_project_list() {
     return toolport::Tool(
         "project_list",
@@ -263,15 +277,7 @@ toolport::Tool tool_project_list() {
         "cwds (temp dirs, scratchpads, worktree scratch) are filtered out and paths are resolved against this "
         "machine's filesystem.",
         json{{"type", "object"}, {"properties", json::object()}},
-        [](json) -> toolport::asio::awaitable<toolport::ToolOutput> {
-            auto list = project_list();
-            if (!list) co_return toolport::ToolOutput::failure(std::move(list.error()));
-            json out = json::array();
-            for (const auto& entry : *list)
-                out.push_back(
-                    {{"key", entry.key}, {"name", entry.name}, {"path", entry.path}, {"resolved", entry.resolved}});
-            co_return toolport::ToolOutput::success(toolport::dump(out));
-        });
+        inline_handler(project_list_call));
 }
 
 }  // namespace ledger
