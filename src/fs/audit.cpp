@@ -101,13 +101,13 @@ std::expected<void, std::string> append_audit_line(const stdfs::path& log, std::
     return {};
 }
 
-toolport::ToolOutput finish_fs(std::string_view tool, std::string_view path, const FsOutcome& outcome) {
+toolport::ToolOutput finish_fs(std::string_view tool, std::string_view path, FsOutcome outcome) {
     const std::string line = toolport::dump(audit_record(tool, path, outcome, fleet::now().rfc3339)) + "\n";
     if (auto written = append_audit_line(fs_audit_log_path(), line); !written) {
         return toolport::ToolOutput::failure("audit_unavailable: the filesystem audit trail could not be written (" +
                                              written.error() + ") — no path is served while the trail is broken");
     }
-    if (outcome) return toolport::ToolOutput::success(outcome->text);
+    if (outcome) return toolport::ToolOutput::success(std::move(outcome->text));
     return toolport::ToolOutput::failure(refusal_text(outcome.error(), path, fs_allowlist_path()));
 }
 

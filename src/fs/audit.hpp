@@ -29,6 +29,6 @@ std::expected<void, std::string> append_audit_line(const stdfs::path& log, std::
 
 // Writes the call's record, then gives the tool's result: the served text,
 // the refusal as an error, or the audit failure in place of either.
-toolport::ToolOutput finish_fs(std::string_view tool, std::string_view path, const FsOutcome& outcome);
+toolport::ToolOutput finish_fs(std::string_view tool, std::string_view path, FsOutcome outcome);
 
 }  // namespace fsaccess

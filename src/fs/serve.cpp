@@ -96,28 +96,34 @@ FsOutcome fs_read_serve(std::string_view path, const ReadWindow& window, const F
     if (too_large(size)) return std::unexpected(too_large_refusal(size));
 
     const std::uint64_t length = window.limit_passed ? std::clamp<std::uint64_t>(window.limit, 1, read_cap) : read_cap;
-    std::string buffer;
+    const std::string resolved = judged->resolved.string();
+    // One buffer holds the bytes read and then the whole result: the header
+    // and tail are a few dozen bytes beyond the path, and a second large
+    // allocation per call costs more than the read itself.
+    std::string out;
     std::uint64_t bytes = 0;
     if (window.offset < size) {
-        buffer.resize(length);
+        out.reserve(length + resolved.size() + 200);
+        out.resize_and_overwrite(length, [](char*, std::size_t n) { return n; });
         while (bytes < length) {
-            ssize_t n = ::pread(file->get(), buffer.data() + bytes, length - bytes,
+            ssize_t n = ::pread(file->get(), out.data() + bytes, length - bytes,
                                 static_cast<off_t>(window.offset + bytes));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return std::unexpected(io_error(os_error(errno)));
             if (n == 0) break;
             bytes += static_cast<std::uint64_t>(n);
         }
-        buffer.resize(bytes);
+        out.resize(bytes);
     }
-    auto text = decode_text_window(buffer, window.offset > 0);
+    const auto text = decode_text_window(out, window.offset > 0);
     if (!text) return std::unexpected(FsRefusal::of(Reason::binary_unsupported));
+    const auto kept_from = static_cast<std::size_t>(text->data() - out.data());
+    const std::size_t kept = text->size();
 
     const std::uint64_t end = window.offset + bytes;
-    const std::string resolved = judged->resolved.string();
-    std::string out = "==== " + resolved + " (" + std::to_string(size) + " bytes total; served " +
-                      std::to_string(window.offset) + ".." + std::to_string(end) + ") ====\n";
-    out += *text;
+    const std::string header = "==== " + resolved + " (" + std::to_string(size) + " bytes total; served " +
+                               std::to_string(window.offset) + ".." + std::to_string(end) + ") ====\n";
+    out.erase(kept_from + kept).erase(0, kept_from).insert(0, header);
     if (end < size) {
         out += "\n… " + std::to_string(size - end) + " bytes remain — continue with offset " + std::to_string(end);
     }

@@ -44,7 +44,7 @@ Scan scan_char(std::string_view bytes, std::size_t at, std::size_t& length) {
 
 }  // namespace
 
-std::optional<std::string> decode_text_window(std::string_view bytes, bool starts_after_beginning) {
+std::optional<std::string_view> decode_text_window(std::string_view bytes, bool starts_after_beginning) {
     if (starts_after_beginning) {
         std::size_t skip = 0;
         while (skip < 3 && skip < bytes.size() && is_continuation(static_cast<unsigned char>(bytes[skip]))) ++skip;
@@ -70,7 +70,7 @@ std::optional<std::string> decode_text_window(std::string_view bytes, bool start
         if (scan == Scan::cut_off) break;
         at += length;
     }
-    return std::string(bytes.substr(0, at));
+    return bytes.substr(0, at);
 }
 
 }  // namespace fsaccess
