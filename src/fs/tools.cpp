@@ -41,7 +41,7 @@ std::optional<std::int64_t> non_negative(const json& args, std::string_view key)
     return std::nullopt;
 }
 
-toolport::asio::awaitable<ToolOutput> fs_read(json args) {
+ToolOutput read_call(const json& args) {
     const std::string path = toolport::str(args, "path").value_or("");
     ReadWindow window;
     window.offset = static_cast<std::uint64_t>(non_negative(args, "offset").value_or(0));
@@ -50,14 +50,23 @@ toolport::asio::awaitable<ToolOutput> fs_read(json args) {
         window.limit = std::clamp<std::uint64_t>(static_cast<std::uint64_t>(*limit), 1, read_cap);
     }
     window.windowed = window.offset > 0 || window.limit_passed;
-    co_return finish_fs("fs_read", path, fs_read_serve(path, window, fs_policy()));
+    FsOutcome outcome = fs_read_serve(path, window, fs_policy());
+    return finish_fs("fs_read", path, std::move(outcome));
 }
 
-toolport::asio::awaitable<ToolOutput> fs_list(json args) {
+ToolOutput list_call(const json& args) {
     const std::string path = toolport::str(args, "path").value_or("");
     const std::int64_t limit = std::clamp<std::int64_t>(non_negative(args, "limit").value_or(list_default_limit), 1,
                                                         list_max_limit);
-    co_return finish_fs("fs_list", path, fs_list_serve(path, limit, fs_policy()));
+    FsOutcome outcome = fs_list_serve(path, limit, fs_policy());
+    return finish_fs("fs_list", path, std::move(outcome));
+}
+
+// Both calls are small file operations that run inline. The result is kept
+// in a named local: GCC 12 mishandles temporaries in a co_return expression.
+toolport::asio::awaitable<ToolOutput> answer(ToolOutput (*call)(const json&), json args) {
+    ToolOutput output = call(args);
+    co_return output;
 }
 
 }  // namespace
@@ -75,7 +84,8 @@ toolport::Tool tool_fs_read() {
          }},
         {"required", json::array({"path"})},
     };
-    return toolport::Tool("fs_read", read_description(), std::move(schema), fs_read);
+    return toolport::Tool("fs_read", read_description(), std::move(schema),
+                          [](json args) { return answer(read_call, std::move(args)); });
 }
 
 toolport::Tool tool_fs_list() {
@@ -94,7 +104,7 @@ toolport::Tool tool_fs_list() {
         "Same allowlist and same path law as fs_read: `path` is absolute (or ~/…), the check runs on the fully "
         "resolved path, and every call is audit-logged. Symlinks are listed as symlinks, not followed. `limit` "
         "defaults to 200.",
-        std::move(schema), fs_list);
+        std::move(schema), [](json args) { return answer(list_call, std::move(args)); });
 }
 
 }  // namespace fsaccess
