@@ -110,7 +110,7 @@ inline std::string scalar(const fs::path& file, const std::string& sql) {
     return stmt->column_is_null(0) ? "NULL" : stmt->column_text(0);
 }
 
-inline std::string quoted(const std::string& text) {
+inline std::string sql_text(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
         out += c;
@@ -161,35 +161,35 @@ protected:
     }
 
     void node(const std::string& id) {
-        exec(ledger_, "INSERT OR REPLACE INTO federation_identity (k, v) VALUES ('node_id', " + quoted(id) + ")");
+        exec(ledger_, "INSERT OR REPLACE INTO federation_identity (k, v) VALUES ('node_id', " + sql_text(id) + ")");
     }
 
     void session(const std::string& key, const std::string& name, const std::string& last_updated = "1.0") {
         static int serial = 0;
         exec(ledger_, "INSERT INTO sessions (id, project_key, project_name, last_updated_at) VALUES ('s" +
-                          std::to_string(++serial) + "', " + quoted(key) + ", " +
-                          (name.empty() ? "NULL" : quoted(name)) + ", " + last_updated + ")");
+                          std::to_string(++serial) + "', " + sql_text(key) + ", " +
+                          (name.empty() ? "NULL" : sql_text(name)) + ", " + last_updated + ")");
     }
 
     void goal(const std::string& id, const std::string& key, const std::string& text,
               const std::string& extra_columns = "", const std::string& extra_values = "") {
         exec(ledger_, "INSERT INTO project_goals (id, project_key, text, done, status, sort, created_at" +
-                          extra_columns + ") VALUES (" + quoted(id) + ", " + quoted(key) + ", " + quoted(text) +
+                          extra_columns + ") VALUES (" + sql_text(id) + ", " + sql_text(key) + ", " + sql_text(text) +
                           ", 0, 'open', 0, 1000.5" + extra_values + ")");
     }
 
     void todo(const std::string& id, const std::string& key, const std::string& text,
               const std::string& extra_columns = "", const std::string& extra_values = "") {
         exec(ledger_, "INSERT INTO project_todos (id, project_key, text, status, source, sort, created_at" +
-                          extra_columns + ") VALUES (" + quoted(id) + ", " + quoted(key) + ", " + quoted(text) +
+                          extra_columns + ") VALUES (" + sql_text(id) + ", " + sql_text(key) + ", " + sql_text(text) +
                           ", 'open', 'test', 0, 1000.5" + extra_values + ")");
     }
 
     std::string goal_column(const std::string& id, const std::string& column) {
-        return scalar(ledger_, "SELECT " + column + " FROM project_goals WHERE id=" + quoted(id));
+        return scalar(ledger_, "SELECT " + column + " FROM project_goals WHERE id=" + sql_text(id));
     }
     std::string todo_column(const std::string& id, const std::string& column) {
-        return scalar(ledger_, "SELECT " + column + " FROM project_todos WHERE id=" + quoted(id));
+        return scalar(ledger_, "SELECT " + column + " FROM project_todos WHERE id=" + sql_text(id));
     }
 
     ScratchDir scratch_;

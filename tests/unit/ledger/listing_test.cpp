@@ -174,7 +174,7 @@ protected:
     // A goal of `key` claimed at `claimed_at` ("" for unclaimed); its ref.
     std::string claimed_goal(const std::string& key, const std::string& claimed_at) {
         const std::string id = "9" + std::to_string(++serial_) + "000000-0000-4000-8000-000000000001";
-        goal(id, key, "goal", ", claimed_at", ", " + (claimed_at.empty() ? std::string("NULL") : quoted(claimed_at)));
+        goal(id, key, "goal", ", claimed_at", ", " + (claimed_at.empty() ? std::string("NULL") : sql_text(claimed_at)));
         return ledger::work_ref(id);
     }
     fs::path repo_;
