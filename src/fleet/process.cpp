@@ -197,6 +197,26 @@ private:
 
 asio::awaitable<void> reap(std::unique_ptr<ChildExit> child) { co_await child->wait(); }
 
+// Hands a child that was not waited for to a background reaper, whichever
+// way the run ends (time-out, or an exception), so that no zombie remains.
+class ReapUnlessWaited {
+public:
+    ReapUnlessWaited(asio::any_io_executor ex, std::unique_ptr<ChildExit>& child) : ex_(std::move(ex)), child_(child) {}
+    ~ReapUnlessWaited() {
+        if (waited_ || !child_) return;
+        try {
+            asio::co_spawn(ex_, reap(std::move(child_)), asio::detached);
+        } catch (...) {
+        }
+    }
+    void waited() { waited_ = true; }
+
+private:
+    asio::any_io_executor ex_;
+    std::unique_ptr<ChildExit>& child_;
+    bool waited_ = false;
+};
+
 asio::awaitable<void> drain(asio::readable_pipe& pipe, std::string& into, error_code& failure) {
     constexpr std::size_t chunk = 64 * 1024;
     for (;;) {
@@ -253,6 +273,7 @@ asio::awaitable<Outcome> run_on_strand(Command command) {
     if (!spawned) co_return NotStarted{spawned.error()};
 
     auto child = std::make_unique<ChildExit>(ex, spawned->pid);
+    ReapUnlessWaited reaper(ex, child);
     asio::readable_pipe out(ex, spawned->out.release());
     asio::readable_pipe err(ex, spawned->err.release());
     asio::writable_pipe in(ex);
@@ -272,13 +293,13 @@ asio::awaitable<Outcome> run_on_strand(Command command) {
             out.close(ignored);
             err.close(ignored);
             in.close(ignored);
-            asio::co_spawn(ex, reap(std::move(child)), asio::detached);
-            co_return TimedOut{};
+            co_return TimedOut{};  // the reaper takes the child over
         }
     } else {
         co_await std::move(io);
     }
 
+    if (!wait_failure) reaper.waited();
     for (const auto& failure : {wait_failure, out_failure, err_failure})
         if (failure) co_return NotStarted{failure.message()};
     if (WIFSIGNALED(status)) {
