@@ -7,6 +7,7 @@
 #include <map>
 #include <span>
 #include <system_error>
+#include <unordered_map>
 
 #include "fleet/paths.hpp"
 #include "ledger/handler.hpp"
@@ -60,9 +61,65 @@ bool is_worktree_scratch(std::string_view component) {
     });
 }
 
-std::string resolve_span(const std::string& base, std::span<const std::string> tokens) {
+bool is_ascii(std::string_view text) {
+    return std::ranges::none_of(text, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// Directory probes for one project-list build. Each directory searched is
+// listed once, its names lower-cased (for case-insensitive file systems) and
+// sorted: a candidate that matches no name is not probed, and a component that
+// no name begins with is not extended. Names with non-ASCII bytes (which a
+// file system may normalise) and directories that cannot be listed are always
+// probed.
+class DirProbe {
+public:
+    bool is_dir(const std::string& base, const std::string& name) {
+        if (is_ascii(name)) {
+            const auto* listed = names(base);
+            if (listed && !std::ranges::binary_search(*listed, to_ascii_lower(name))) return false;
+        }
+        return is_directory(join_path(base, name));
+    }
+
+    // False only when no name in `base` begins with the ASCII text.
+    bool may_begin(const std::string& base, const std::string& text) {
+        if (!is_ascii(text)) return true;
+        const auto* listed = names(base);
+        if (!listed) return true;
+        const std::string lower = to_ascii_lower(text);
+        auto it = std::ranges::lower_bound(*listed, lower);
+        return it != listed->end() && it->starts_with(lower);
+    }
+
+private:
+    const std::vector<std::string>* names(const std::string& dir) {
+        auto [it, fresh] = listings_.try_emplace(dir);
+        if (fresh) it->second = list(dir);
+        return it->second ? &*it->second : nullptr;
+    }
+
+    static std::optional<std::vector<std::string>> list(const std::string& dir) {
+        std::error_code ec;
+        fs::directory_iterator entries(dir, ec);
+        if (ec) return std::nullopt;
+        std::vector<std::string> names;
+        for (auto end = fs::directory_iterator(); entries != end; entries.increment(ec)) {
+            if (ec) return std::nullopt;
+            names.push_back(to_ascii_lower(entries->path().filename().string()));
+        }
+        if (ec) return std::nullopt;
+        std::ranges::sort(names);
+        return names;
+    }
+
+    std::unordered_map<std::string, std::optional<std::vector<std::string>>> listings_;
+};
+
+std::string resolve_span(DirProbe& probe, const std::string& base, std::span<const std::string> tokens) {
     if (tokens.empty()) return base;
     const std::size_t limit = std::min<std::size_t>(tokens.size(), 6);
+    // Extensions may be pruned only when every token they could add is ASCII.
+    const bool prunable = std::ranges::all_of(tokens.first(limit), is_ascii);
     struct Candidate {
         std::string text;
         std::size_t next;
@@ -73,13 +130,12 @@ std::string resolve_span(const std::string& base, std::span<const std::string> t
         queue.pop_front();
         // "." and ".." would step out of the directory being searched.
         if (!candidate.text.empty() && candidate.text != "." && candidate.text != "..") {
-            const std::string dir = join_path(base, candidate.text);
-            if (is_directory(dir)) {
-                std::string found = resolve_span(dir, tokens.subspan(candidate.next));
+            if (probe.is_dir(base, candidate.text)) {
+                std::string found = resolve_span(probe, join_path(base, candidate.text), tokens.subspan(candidate.next));
                 if (!found.empty()) return found;
             }
         }
-        if (candidate.next < limit) {
+        if (candidate.next < limit && (!prunable || probe.may_begin(base, candidate.text))) {
             const std::string& token = tokens[candidate.next];
             for (const char* separator : {"-", ".", "_", " "})
                 queue.push_back({candidate.text + separator + token, candidate.next + 1});
@@ -89,7 +145,7 @@ std::string resolve_span(const std::string& base, std::span<const std::string> t
 }
 
 // The directory of a key and whether it was confirmed to exist.
-std::pair<std::string, bool> key_path(const std::string& key) {
+std::pair<std::string, bool> key_path(DirProbe& probe, const std::string& key) {
     if (!key.starts_with('-')) {
         std::string path = collapse_double_slashes(key);
         const bool exists = is_directory(path);
@@ -105,11 +161,12 @@ std::pair<std::string, bool> key_path(const std::string& key) {
     }
     const std::size_t n = tokens.size();
     if (tokens.front() == "home") return {"/" + join(tokens, "/"), false};
-    if (std::string found = resolve_toks("/", tokens, n); !found.empty()) return {found, true};
+    const auto search = [&](std::size_t count) { return resolve_span(probe, "/", std::span(tokens).first(count)); };
+    if (std::string found = search(n); !found.empty()) return {found, true};
     if (n > 1) {
         const std::size_t lowest = n > 4 ? n - 3 : 1;
         for (std::size_t k = n - 1; k >= lowest; --k) {
-            std::string found = resolve_toks("/", tokens, k);
+            std::string found = search(k);
             if (!found.empty()) return {join_path(found, join(std::span(tokens).subspan(k), "/")), false};
         }
     }
@@ -165,7 +222,8 @@ bool is_ephemeral_path(std::string_view path) {
 }
 
 std::string resolve_toks(const std::string& base, const std::vector<std::string>& tokens, std::size_t count) {
-    return resolve_span(base, std::span(tokens).first(std::min(count, tokens.size())));
+    DirProbe probe;
+    return resolve_span(probe, base, std::span(tokens).first(std::min(count, tokens.size())));
 }
 
 std::vector<ProjectEntry> merge_projects(const std::vector<SessionRow>& rows) {
@@ -174,9 +232,10 @@ std::vector<ProjectEntry> merge_projects(const std::vector<SessionRow>& rows) {
         bool resolved;
     };
     std::map<std::string, Slot> by_path;
+    DirProbe probe;
     for (const auto& row : rows) {
         if (is_ephemeral_path(guessed_path(row.key))) continue;
-        auto [path, resolved] = key_path(row.key);
+        auto [path, resolved] = key_path(probe, row.key);
         if (is_ephemeral_path(path)) continue;
         auto [it, inserted] = by_path.try_emplace(std::move(path), Slot{&row, resolved});
         if (inserted) continue;

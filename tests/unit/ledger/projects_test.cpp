@@ -53,6 +53,7 @@ TEST(LedgerProjects, TokenSearchJoinsTokensIntoComponents) {
     scratch.dir(".hidden/cfg");
     scratch.dir("long/a-b-c-d-e-f");
     scratch.dir("long/a-b-c-d-e-f-g");
+    scratch.dir("src/café-crème");
     struct Case {
         std::vector<std::string> tokens;
         std::size_t count;
@@ -63,6 +64,7 @@ TEST(LedgerProjects, TokenSearchJoinsTokensIntoComponents) {
         {{"src", "web", "site", "docs"}, 4, "src/web.site/docs"},
         {{"src", "snake", "case"}, 3, "src/snake_case"},
         {{"src", "with", "space"}, 3, "src/with space"},
+        {{"src", "café", "crème"}, 3, "src/café-crème"},
         {{"src", "both", "app"}, 3, "src/both/app"},  // breadth first: the shorter component wins
         {{"", "hidden", "cfg"}, 3, ".hidden/cfg"},     // an empty token joins as a leading dot
         {{"long", "a", "b", "c", "d", "e", "f"}, 7, "long/a-b-c-d-e-f"},
