@@ -4,11 +4,14 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build ccache pkg-config libboost1.81-dev nlohmann-json3-dev libsqlite3-dev sqlite3
-          libgtest-dev libgmock-dev libbenchmark-dev git nodejs npm hostname)
+          libgtest-dev libgmock-dev libbenchmark-dev git hostname curl wrk)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# Node.js may come from elsewhere than Debian; only install it when absent.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq

@@ -99,8 +99,9 @@ std::optional<std::int64_t> int64(const json& args, std::string_view key) {
     if (!value) return std::nullopt;
     if (value->is_number_unsigned()) {
         auto u = value->get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
-        return static_cast<std::int64_t>(u);
+        // Integers are clamped to their ranges, never refused: saturate.
+        constexpr auto max = std::numeric_limits<std::int64_t>::max();
+        return u > static_cast<std::uint64_t>(max) ? max : static_cast<std::int64_t>(u);
     }
     if (value->is_number_integer()) return value->get<std::int64_t>();
     return std::nullopt;
