@@ -47,7 +47,7 @@ toolport::Result<std::int64_t> run_update(sqlite::Connection& db, std::string_vi
 toolport::Result<ClaimOutcome> claim_goal(std::string_view ref, const std::function<void()>& before_update) {
     auto db = open();
     if (!db) return std::unexpected(std::move(db.error()));
-    const std::string node = this_node();
+    const std::string node = this_node(*db);
     const fleet::Now now = fleet::now();
     const std::string session = node + "/mcp";
 
@@ -87,7 +87,7 @@ toolport::Result<ClaimOutcome> claim_goal(std::string_view ref, const std::funct
 toolport::Result<DoneOutcome> complete_work(std::string_view ref, const std::optional<std::string>& note) {
     auto db = open();
     if (!db) return std::unexpected(std::move(db.error()));
-    const std::string node = this_node();
+    const std::string node = this_node(*db);
     const fleet::Now now = fleet::now();
 
     auto goal = resolve_ref(*db, goals_table, ref);

@@ -122,7 +122,7 @@ toolport::Result<Filed> work_file(const FileRequest& request) {
 
     const std::string id = new_row_id();
     const fleet::Now now = fleet::now();
-    const std::string node = this_node();
+    const std::string node = this_node(*db);
     const bool goal = request.kind == "goal";
 
     auto stmt = db->prepare(goal ? sql::insert_goal : sql::insert_todo);

@@ -56,8 +56,11 @@ Result<std::string> query_text(sqlite::Connection& db, std::string_view statemen
 
 std::string this_node() {
     auto db = open();
-    if (!db) return "mac-node";
-    auto stmt = db->prepare(sql::node_id);
+    return db ? this_node(*db) : "mac-node";
+}
+
+std::string this_node(sqlite::Connection& db) {
+    auto stmt = db.prepare(sql::node_id);
     if (!stmt) return "mac-node";
     auto row = stmt->step();
     if (!row || !*row) return "mac-node";

@@ -73,8 +73,11 @@ Result<sqlite::Connection> open();
 // Opens a given file the same way.
 Result<sqlite::Connection> open_at(const std::string& path);
 
-// This node's fleet id from federation_identity, or "mac-node".
+// This node's fleet id from federation_identity, or "mac-node", read on a
+// connection of its own.
 std::string this_node();
+// The same, read on a connection an operation already holds.
+std::string this_node(sqlite::Connection& db);
 
 // Runs a statement that takes the text ?1 and yields one text column; the
 // first row's value, or the failure text (no row: sqlite::no_rows).
