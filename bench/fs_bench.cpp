@@ -6,6 +6,8 @@
 // median and 99th percentile of single calls.
 #include <benchmark/benchmark.h>
 
+#include "timing.hpp"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -78,19 +80,8 @@ Scratch& scratch() {
 
 template <class F>
 void timed(benchmark::State& state, F&& call) {
-    std::vector<double> micros;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        call();
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    std::sort(micros.begin(), micros.end());
-    const auto at = [&](double q) {
-        return micros.empty() ? 0.0 : micros[std::min(micros.size() - 1, static_cast<std::size_t>(q * micros.size()))];
-    };
+    bench::timed(state, std::forward<F>(call), benchmark::Counter::kAvgThreads);
     state.SetItemsProcessed(state.iterations());
-    state.counters["median_us"] = benchmark::Counter(at(0.5), benchmark::Counter::kAvgThreads);
-    state.counters["p99_us"] = benchmark::Counter(at(0.99), benchmark::Counter::kAvgThreads);
 }
 
 void FsReadTool(benchmark::State& state) {

@@ -4,6 +4,8 @@
 // reports the median and 99th percentile of single calls as counters.
 #include <benchmark/benchmark.h>
 
+#include "timing.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -98,19 +100,7 @@ const fs::path& big_repo() {
     return repo;
 }
 
-template <class F>
-void timed(benchmark::State& state, F&& call) {
-    std::vector<double> micros;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        call();
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    std::sort(micros.begin(), micros.end());
-    const auto at = [&](double q) { return micros[std::min(micros.size() - 1, static_cast<std::size_t>(q * micros.size()))]; };
-    state.counters["median_us"] = at(0.5);
-    state.counters["p99_us"] = at(0.99);
-}
+using bench::timed;
 
 // The query of each case: the most common word, two common words, a title,
 // one-letter prefixes (matching nearly every note), and no match.

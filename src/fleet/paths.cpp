@@ -97,7 +97,8 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) {
 
 std::string format_rfc3339(std::int64_t seconds, std::uint32_t millis) {
     const std::int64_t days = floor_div(seconds, 86400);
-    const std::int64_t in_day = seconds - days * 86400;
+    std::int64_t in_day = seconds % 86400;  // no multiplication: days * 86400 overflows near INT64_MIN
+    if (in_day < 0) in_day += 86400;
     const CivilDate date = civil_from_days(days);
     char buffer[80];
     std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02d:%02d:%02d.%03uZ", static_cast<long long>(date.year),

@@ -270,7 +270,10 @@ asio::awaitable<Outcome> run_on_strand(Command command) {
     auto deadline = deadline_after(command.limit);
 
     auto spawned = spawn(command);
-    if (!spawned) co_return NotStarted{spawned.error()};
+    if (!spawned) {
+        Outcome failed = NotStarted{spawned.error()};  // named: see the note in process.hpp
+        co_return failed;
+    }
 
     auto child = std::make_unique<ChildExit>(ex, spawned->pid);
     ReapUnlessWaited reaper(ex, child);
@@ -293,15 +296,19 @@ asio::awaitable<Outcome> run_on_strand(Command command) {
             out.close(ignored);
             err.close(ignored);
             in.close(ignored);
-            co_return TimedOut{};  // the reaper takes the child over
+            Outcome timed_out = TimedOut{};  // the reaper takes the child over
+            co_return timed_out;
         }
     } else {
         co_await std::move(io);
     }
 
     if (!wait_failure) reaper.waited();
-    for (const auto& failure : {wait_failure, out_failure, err_failure})
-        if (failure) co_return NotStarted{failure.message()};
+    for (const auto& failure : {wait_failure, out_failure, err_failure}) {
+        if (!failure) continue;
+        Outcome failed = NotStarted{failure.message()};
+        co_return failed;
+    }
     if (WIFSIGNALED(status)) {
         exited.signal = WTERMSIG(status);
         exited.core_dumped = WCOREDUMP(status);

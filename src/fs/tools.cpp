@@ -34,20 +34,13 @@ std::string read_description() {
            reason_list() + ".";
 }
 
-// A JSON integer that is not negative; anything else reads as absent.
-std::optional<std::int64_t> non_negative(const json& args, std::string_view key) {
-    auto value = toolport::int64(args, key);
-    if (value && *value >= 0) return value;
-    return std::nullopt;
-}
-
 ToolOutput read_call(const json& args) {
     const std::string path = toolport::str(args, "path").value_or("");
     ReadWindow window;
-    window.offset = static_cast<std::uint64_t>(non_negative(args, "offset").value_or(0));
-    if (auto limit = non_negative(args, "limit")) {
+    window.offset = toolport::uint64(args, "offset").value_or(0);
+    if (auto limit = toolport::uint64(args, "limit")) {
         window.limit_passed = true;
-        window.limit = std::clamp<std::uint64_t>(static_cast<std::uint64_t>(*limit), 1, read_cap);
+        window.limit = std::clamp<std::uint64_t>(*limit, 1, read_cap);
     }
     window.windowed = window.offset > 0 || window.limit_passed;
     FsOutcome outcome = fs_read_serve(path, window, fs_policy());
@@ -56,8 +49,8 @@ ToolOutput read_call(const json& args) {
 
 ToolOutput list_call(const json& args) {
     const std::string path = toolport::str(args, "path").value_or("");
-    const std::int64_t limit = std::clamp<std::int64_t>(non_negative(args, "limit").value_or(list_default_limit), 1,
-                                                        list_max_limit);
+    const auto limit = static_cast<std::int64_t>(std::clamp<std::uint64_t>(
+        toolport::uint64(args, "limit").value_or(list_default_limit), 1, list_max_limit));
     FsOutcome outcome = fs_list_serve(path, limit, fs_policy());
     return finish_fs("fs_list", path, std::move(outcome));
 }

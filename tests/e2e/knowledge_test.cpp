@@ -27,11 +27,11 @@ void write(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// Project paths under the system's temporary folder count as ephemeral and
-// never reach the project list, so the repository lives beside the test
-// binary instead.
+// Project paths under /tmp count as ephemeral and never reach the project
+// list (nor does a build tree cloned there), so the repository lives under
+// /var/tmp instead.
 fs::path make_repo_parent() {
-    std::string pattern = (fs::read_symlink("/proc/self/exe").parent_path() / "knowledge-e2e-XXXXXX").string();
+    std::string pattern = "/var/tmp/velmora-knowledge-e2e-XXXXXX";
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     return pattern;
 }

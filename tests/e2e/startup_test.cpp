@@ -21,7 +21,8 @@ std::string refusal(const std::string& reason) {
 
 std::vector<std::string> tool_names(const e2e::Server& server) {
     std::vector<std::string> names;
-    for (const auto& tool : server.rpc("tools/list")["result"]["tools"]) names.push_back(tool["name"]);
+    const json list = server.rpc("tools/list");
+    for (const auto& tool : list["result"]["tools"]) names.push_back(tool["name"]);
     return names;
 }
 

@@ -99,12 +99,20 @@ std::optional<std::int64_t> int64(const json& args, std::string_view key) {
     if (!value) return std::nullopt;
     if (value->is_number_unsigned()) {
         auto u = value->get<std::uint64_t>();
-        // Integers are clamped to their ranges, never refused: saturate.
-        constexpr auto max = std::numeric_limits<std::int64_t>::max();
-        return u > static_cast<std::uint64_t>(max) ? max : static_cast<std::int64_t>(u);
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        return static_cast<std::int64_t>(u);
     }
     if (value->is_number_integer()) return value->get<std::int64_t>();
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> uint64(const json& args, std::string_view key) {
+    const json* value = member(args, key);
+    if (!value || !value->is_number_integer()) return std::nullopt;
+    if (value->is_number_unsigned()) return value->get<std::uint64_t>();
+    const auto signed_value = value->get<std::int64_t>();
+    if (signed_value < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(signed_value);
 }
 
 std::optional<double> number(const json& args, std::string_view key) {

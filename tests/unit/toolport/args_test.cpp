@@ -44,7 +44,11 @@ TEST(Args, LenientReaders) {
     EXPECT_EQ(toolport::str(args, "i"), std::nullopt);
     EXPECT_EQ(toolport::int64(args, "i"), -5);
     EXPECT_EQ(toolport::int64(args, "max"), 9223372036854775807ll);
-    EXPECT_EQ(toolport::int64(args, "big"), 9223372036854775807ll);
+    EXPECT_EQ(toolport::int64(args, "big"), std::nullopt);
+    EXPECT_EQ(toolport::uint64(args, "big"), 18446744073709551615ull);
+    EXPECT_EQ(toolport::uint64(args, "one"), 1u);
+    EXPECT_EQ(toolport::uint64(args, "i"), std::nullopt);
+    EXPECT_EQ(toolport::uint64(args, "f"), std::nullopt);
     EXPECT_EQ(toolport::int64(args, "f"), std::nullopt);
     EXPECT_EQ(toolport::int64(args, "s"), std::nullopt);
     EXPECT_EQ(toolport::number(args, "f"), 2.5);

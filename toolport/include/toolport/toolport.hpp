@@ -72,8 +72,10 @@ using Result = std::expected<T, std::string>;
 std::string trim(std::string_view text);
 
 std::optional<std::string> str(const json& args, std::string_view key);
-// A JSON integer; one above INT64_MAX reads as INT64_MAX. Floats read as absent.
+// A JSON integer that fits in int64 (floats and larger integers read as absent).
 std::optional<std::int64_t> int64(const json& args, std::string_view key);
+// A non-negative JSON integer (up to UINT64_MAX); anything else reads as absent.
+std::optional<std::uint64_t> uint64(const json& args, std::string_view key);
 // Any JSON number.
 std::optional<double> number(const json& args, std::string_view key);
 // True only for the JSON value true.
