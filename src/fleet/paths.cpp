@@ -109,10 +109,10 @@ std::string format_rfc3339(std::int64_t seconds, std::uint32_t millis) {
 
 Now now() {
     using namespace std::chrono;
-    const auto since_epoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    const std::int64_t seconds = floor_div(since_epoch, 1000);
-    const auto millis = static_cast<std::uint32_t>(since_epoch - seconds * 1000);
-    const double real = since_epoch > 0 ? static_cast<double>(since_epoch) / 1000.0 : 0.0;
+    const auto nanos = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    const std::int64_t seconds = floor_div(nanos, 1'000'000'000);
+    const auto millis = static_cast<std::uint32_t>((nanos - seconds * 1'000'000'000) / 1'000'000);
+    const double real = nanos > 0 ? static_cast<double>(nanos) / 1e9 : 0.0;
     return {format_rfc3339(seconds, millis), real};
 }
 

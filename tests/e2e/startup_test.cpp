@@ -6,6 +6,8 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "e2e/fixture.hpp"
 
 using e2e::json;
@@ -84,6 +86,36 @@ TEST(Startup, TokenIsUsedExactlyAsSet) {
             .status;
     };
     EXPECT_EQ(ping(std::string("Bearer ") + e2e::token), 401);
+}
+
+// Every tool the server may carry, in catalogue order: the core tools, the
+// trade tools, the agent tools.
+const std::vector<std::string> catalogue_order = {
+    "project_list", "work_list", "work_file", "work_claim", "work_done", "work_report", "sessions",
+    "vault_search", "vault_read", "project_note", "project_brief", "project_tree", "project_files", "fs_read",
+    "fs_list", "research_read", "research_save", "knowledge_search", "brainstorm_new", "brainstorm_grow",
+    "vexa_generate", "qwencloud_image", "qwencloud_video", "qwencloud_speech", "qwencloud_task", "cron_list",
+    "cron_show", "cron_runs", "cron_add", "cron_set", "cron_pause", "cron_resume", "cron_rm", "fleet_msg",
+    "fleet_inbox", "agent_launch", "whatsapp_send", "whatsapp_recent", "telegram_send", "telegram_recent",
+    "dingtalk_send", "dingtalk_recent", "lark_send", "lark_recent", "wecom_send", "wecom_recent", "lumafin_status",
+    "lumafin_project_save", "lumafin_project_list", "lumafin_project_open", "lumafin_render", "lumafin_compose",
+    "lumafin_edit", "lumafin_gallery", "lumafin_import", "kinemat_check", "kinemat_apps", "kinemat_read",
+    "kinemat_snapshot", "kinemat_screenshot", "kinemat_click", "kinemat_type", "kinemat_key", "kinemat_press",
+    "kinemat_run", "kinemat_dom", "kinemat_scroll", "kinemat_drag", "kinemat_hover", "kinemat_wait",
+    "trade_report", "trade_account", "trade_rules", "trade_contract", "trade_diary_read", "trade_check",
+    "trade_ask", "trade_reconcile", "trade_close", "trade_diary_write", "agent_roster", "agent_send"};
+
+TEST(Startup, CatalogueKeepsItsFixedOrder) {
+    e2e::Server server;
+    const auto names = tool_names(server);
+    ASSERT_FALSE(names.empty());
+    auto next = catalogue_order.begin();
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        next = std::find(next, catalogue_order.end(), name);
+        ASSERT_NE(next, catalogue_order.end()) << "unknown or out of order";
+        ++next;
+    }
 }
 
 TEST(Startup, SwitchesNeedExactValues) {
