@@ -45,7 +45,8 @@ boost::asio::awaitable<std::string> fleet_node_id() {
     if (auto* exited = std::get_if<Exited>(&outcome); exited && toolport::valid_utf8(exited->out)) {
         if (auto name = toolport::trim(exited->out); !name.empty()) co_return name;
     }
-    co_return "localhost";
+    std::string fallback = "localhost";
+    co_return fallback;
 }
 
 }  // namespace fleet

@@ -240,12 +240,16 @@ asio::awaitable<void> feed(asio::writable_pipe& pipe, const std::optional<std::s
     pipe.close(ignored);
 }
 
-asio::awaitable<void> await_exit(ChildExit& child, int& status, error_code& failure) {
+// `reaped` records that the child's status was collected, so nobody waits on
+// its pid again (by then the pid may belong to another child).
+asio::awaitable<void> await_exit(ChildExit& child, int& status, error_code& failure, bool& reaped) {
     auto [ec, raw] = co_await child.wait();
-    if (ec)
+    if (ec) {
         failure = ec;
-    else
+    } else {
         status = raw;
+        reaped = true;
+    }
 }
 
 std::optional<std::chrono::steady_clock::time_point> deadline_after(std::optional<std::chrono::seconds> limit) {
@@ -285,8 +289,9 @@ asio::awaitable<Outcome> run_on_strand(Command command) {
     Exited exited;
     int status = 0;
     error_code out_failure, err_failure, wait_failure;
+    bool reaped = false;
     auto io = drain(out, exited.out, out_failure) && drain(err, exited.err, err_failure) &&
-              feed(in, command.input) && await_exit(*child, status, wait_failure);
+              feed(in, command.input) && await_exit(*child, status, wait_failure, reaped);
 
     if (deadline) {
         asio::steady_timer timer(ex, *deadline);
@@ -296,6 +301,7 @@ asio::awaitable<Outcome> run_on_strand(Command command) {
             out.close(ignored);
             err.close(ignored);
             in.close(ignored);
+            if (reaped) reaper.waited();  // exited already; only a descendant held the pipes
             Outcome timed_out = TimedOut{};  // the reaper takes the child over
             co_return timed_out;
         }
@@ -315,7 +321,8 @@ asio::awaitable<Outcome> run_on_strand(Command command) {
     } else {
         exited.code = WEXITSTATUS(status);
     }
-    co_return exited;
+    Outcome done = std::move(exited);
+    co_return done;
 }
 
 }  // namespace

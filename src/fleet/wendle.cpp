@@ -54,7 +54,9 @@ boost::asio::awaitable<RunResult> run_wendle_io(std::vector<std::string> args, s
 }
 
 boost::asio::awaitable<RunResult> run_wendle(std::vector<std::string> args, long limit_seconds) {
-    co_return co_await run_wendle_io(std::move(args), std::nullopt, limit_seconds);
+    std::optional<std::string> no_input;
+    RunResult result = co_await run_wendle_io(std::move(args), std::move(no_input), limit_seconds);
+    co_return result;
 }
 
 }  // namespace fleet

@@ -185,9 +185,9 @@ std::expected<Judged, FsRefusal> fs_resolve(std::string_view requested, const Fs
         refusal.resolved = resolved.string();
         return std::unexpected(std::move(refusal));
     }
-    std::string name = resolved.filename().string();
-    if (!toolport::valid_utf8(name)) name.clear();
-    if (is_secret_file(name)) return std::unexpected(FsRefusal::of(Reason::secret_class));
+    // The rule looks at bytes only, so a name that is not valid UTF-8 is
+    // judged as it stands rather than passed over.
+    if (is_secret_file(resolved.filename().native())) return std::unexpected(FsRefusal::of(Reason::secret_class));
     Judged judged{resolved, {}};
     if (::stat(resolved.c_str(), &judged.meta) != 0) return std::unexpected(FsRefusal::of(Reason::not_found));
     return judged;

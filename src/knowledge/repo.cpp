@@ -146,16 +146,17 @@ toolport::Result<std::filesystem::path> repo_file_path(const std::filesystem::pa
     namespace fs = std::filesystem;
     const std::string trimmed = toolport::trim(path);
     const auto escapes = [&] { return std::unexpected("path '" + trimmed + "' escapes the project"); };
+    const auto secret = [&] { return std::unexpected("'" + trimmed + "' is a secret-class file and is never served"); };
     if (trimmed.empty() || climbs_out(trimmed)) return escapes();
-    if (fsaccess::is_secret_file(last_name(trimmed))) {
-        return std::unexpected("'" + trimmed + "' is a secret-class file and is never served");
-    }
+    if (fsaccess::is_secret_file(last_name(trimmed))) return secret();
     std::error_code ec;
     const fs::path canonical_root = fs::canonical(root, ec);
     if (ec) return std::unexpected("project root unavailable: " + ec.message());
     const fs::path resolved = fs::canonical(canonical_root / trimmed, ec);
     if (ec) return std::unexpected("no file at '" + trimmed + "'");
     if (!lies_under(resolved, canonical_root)) return escapes();
+    // A link inside the repository must not serve a secret under another name.
+    if (fsaccess::is_secret_file(resolved.filename().native())) return secret();
     if (!fs::is_regular_file(resolved, ec)) return std::unexpected("'" + trimmed + "' is not a file");
     return resolved;
 }

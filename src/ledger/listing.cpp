@@ -189,7 +189,8 @@ toolport::Result<std::vector<std::string>> git_log_lines(const fleet::Outcome& o
 }
 
 boost::asio::awaitable<toolport::Result<std::vector<std::string>>> commits_since(std::string dir, std::string since) {
-    fleet::Outcome outcome = co_await fleet::run_process(git_log_command(dir, since));
+    fleet::Command git = git_log_command(dir, since);  // named: see the note in fleet/process.hpp
+    fleet::Outcome outcome = co_await fleet::run_process(std::move(git));
     toolport::Result<std::vector<std::string>> lines = git_log_lines(outcome);
     co_return lines;
 }

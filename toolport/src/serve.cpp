@@ -115,18 +115,21 @@ asio::awaitable<bool> serve_one(beast::tcp_stream& stream, beast::flat_buffer& b
     stream.expires_after(request_read_timeout);
     auto [ec, n] = co_await http::async_read_header(stream, buffer, parser, use_tuple);
     if (ec) {
-        if (!peer_gone(ec)) co_await refuse(stream, plain(400, "malformed request\n"), 11);
+        const HttpResponse malformed = plain(400, "malformed request\n");
+        if (!peer_gone(ec)) co_await refuse(stream, malformed, 11);
         co_return false;
     }
     const Request& request = parser.get();
     const unsigned version = request.version();
     if (!check(header(request, http::field::authorization), token)) {
-        co_await refuse(stream, plain(401), version);
+        const HttpResponse unauthorized = plain(401);
+        co_await refuse(stream, unauthorized, version);
         co_return false;
     }
     const std::string_view target(request.target().data(), request.target().size());
     if (!router(target)) {
-        co_await refuse(stream, plain(404), version);
+        const HttpResponse not_found = plain(404);
+        co_await refuse(stream, not_found, version);
         co_return false;
     }
     std::string body;

@@ -207,6 +207,11 @@ TEST_F(KnowledgeRepo, FilePathChecksInOrder) {
             EXPECT_EQ(resolved, std::unexpected(c.error));
         }
     }
+    // A link inside the repository is judged by the file it names too.
+    fs::create_symlink(".env", repo() / "innocent.txt");
+    EXPECT_EQ(knowledge::repo_file_path(repo(), "innocent.txt"),
+              std::unexpected(std::string("'innocent.txt' is a secret-class file and is never served")));
+    fs::remove(repo() / "innocent.txt");
     EXPECT_EQ(knowledge::repo_file_path(scratch_.path() / "gone", "README.md"),
               std::unexpected(std::string("project root unavailable: No such file or directory")));
 }
