@@ -55,13 +55,6 @@ ToolOutput list_call(const json& args) {
     return finish_fs("fs_list", path, std::move(outcome));
 }
 
-// Both calls are small file operations that run inline. The result is kept
-// in a named local: GCC 12 mishandles temporaries in a co_return expression.
-toolport::asio::awaitable<ToolOutput> answer(ToolOutput (*call)(const json&), json args) {
-    ToolOutput output = call(args);
-    co_return output;
-}
-
 }  // namespace
 
 toolport::Tool tool_fs_read() {
@@ -78,7 +71,7 @@ toolport::Tool tool_fs_read() {
         {"required", json::array({"path"})},
     };
     return toolport::Tool("fs_read", read_description(), std::move(schema),
-                          [](json args) { return answer(read_call, std::move(args)); });
+                          toolport::inline_handler(read_call));
 }
 
 toolport::Tool tool_fs_list() {
@@ -97,7 +90,7 @@ toolport::Tool tool_fs_list() {
         "Same allowlist and same path law as fs_read: `path` is absolute (or ~/…), the check runs on the fully "
         "resolved path, and every call is audit-logged. Symlinks are listed as symlinks, not followed. `limit` "
         "defaults to 200.",
-        std::move(schema), [](json args) { return answer(list_call, std::move(args)); });
+        std::move(schema), toolport::inline_handler(list_call));
 }
 
 }  // namespace fsaccess

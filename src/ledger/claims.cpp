@@ -1,7 +1,6 @@
 #include "ledger/claims.hpp"
 
 #include "fleet/paths.hpp"
-#include "ledger/handler.hpp"
 #include "ledger/refs.hpp"
 #include "ledger/store.hpp"
 
@@ -153,7 +152,7 @@ toolport::Tool tool_work_claim() {
         json{{"type", "object"},
              {"required", json::array({"ref"})},
              {"properties", {{"ref", {{"type", "string"}, {"description", "FP-xxxxxxxx or raw goal id/prefix"}}}}}},
-        inline_handler(claim_call));
+        toolport::inline_handler(claim_call));
 }
 
 toolport::Tool tool_work_done() {
@@ -166,7 +165,7 @@ toolport::Tool tool_work_done() {
              {"properties",
               {{"ref", {{"type", "string"}}},
                {"note", {{"type", "string"}, {"description", "goal assessment note (optional)"}}}}}},
-        inline_handler(done_call));
+        toolport::inline_handler(done_call));
 }
 
 }  // namespace ledger

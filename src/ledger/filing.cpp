@@ -7,7 +7,6 @@
 #include <boost/uuid/uuid_io.hpp>
 
 #include "fleet/paths.hpp"
-#include "ledger/handler.hpp"
 #include "ledger/projects.hpp"
 #include "ledger/refs.hpp"
 #include "ledger/store.hpp"
@@ -212,7 +211,7 @@ toolport::Tool tool_work_file() {
         "session in the project's repo with the goal text + criteria as its brief. Track progress via work_list (the "
         "claim) and work_done (closure). If open work in the project reads like a restatement of this text, the "
         "response appends 'similar open: FP-xxxxxxxx <text>' lines — a WARNING only; the item is still filed.",
-        std::move(schema), inline_handler(file_call));
+        std::move(schema), toolport::inline_handler(file_call));
 }
 
 }  // namespace ledger

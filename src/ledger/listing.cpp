@@ -4,7 +4,6 @@
 #include <system_error>
 
 #include "fleet/paths.hpp"
-#include "ledger/handler.hpp"
 #include "ledger/projects.hpp"
 #include "ledger/store.hpp"
 
@@ -267,7 +266,7 @@ toolport::Tool tool_work_list() {
         json{{"type", "object"},
              {"required", json::array({"project_key"})},
              {"properties", {{"project_key", {{"type", "string"}, {"description", "project key or plain name"}}}}}},
-        inline_handler(list_call));
+        toolport::inline_handler(list_call));
 }
 
 toolport::Tool tool_work_report() {

@@ -10,7 +10,6 @@
 #include <unordered_map>
 
 #include "fleet/paths.hpp"
-#include "ledger/handler.hpp"
 #include "ledger/store.hpp"
 #include "ledger/text.hpp"
 
@@ -336,7 +335,7 @@ toolport::Tool tool_project_list() {
         "cwds (temp dirs, scratchpads, worktree scratch) are filtered out and paths are resolved against this "
         "machine's filesystem.",
         json{{"type", "object"}, {"properties", json::object()}},
-        inline_handler(project_list_call));
+        toolport::inline_handler(project_list_call));
 }
 
 }  // namespace ledger

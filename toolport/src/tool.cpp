@@ -22,6 +22,21 @@ Tool::Tool(std::string name, std::string description, json input_schema, Handler
 
 namespace {
 
+// The output is kept in a named local: GCC 12 mishandles temporaries in a
+// co_return expression.
+asio::awaitable<ToolOutput> run_inline(InlineCall call, json args) {
+    ToolOutput output = call(args);
+    co_return output;
+}
+
+}  // namespace
+
+Handler inline_handler(InlineCall call) {
+    return [call](json args) { return run_inline(call, std::move(args)); };
+}
+
+namespace {
+
 // Decodes one UTF-8 sequence at text[i]; returns its code point and length,
 // or length 0 when the bytes there are not a whole valid sequence.
 std::pair<char32_t, std::size_t> decode_at(std::string_view text, std::size_t i) {

@@ -59,6 +59,11 @@ struct Tool {
     Tool(std::string name, std::string description, json input_schema, Handler handler);
 };
 
+// A handler for a tool whose work runs inline (SQLite statements, small file
+// reads): the synchronous call's output, awaited like any other.
+using InlineCall = ToolOutput (*)(const json& args);
+Handler inline_handler(InlineCall call);
+
 // A value or the failure text: the shape of every fallible helper.
 template <class T>
 using Result = std::expected<T, std::string>;
