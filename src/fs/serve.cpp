@@ -120,14 +120,20 @@ FsOutcome fs_read_serve(std::string_view path, const ReadWindow& window, const F
     const auto kept_from = static_cast<std::size_t>(text->data() - out.data());
     const std::size_t kept = text->size();
 
-    const std::uint64_t end = window.offset + bytes;
+    // A character cut by the window's end is left to the next window: the
+    // window ends after its last whole character, so paging on with the
+    // offset of the tail loses nothing. A window holding no whole character
+    // still moves on, past every byte it read.
+    const std::uint64_t whole = kept_from + kept;
+    const std::uint64_t served = whole > 0 ? whole : bytes;
+    const std::uint64_t end = window.offset + served;
     const std::string header = "==== " + resolved + " (" + std::to_string(size) + " bytes total; served " +
                                std::to_string(window.offset) + ".." + std::to_string(end) + ") ====\n";
     out.erase(kept_from + kept).erase(0, kept_from).insert(0, header);
     if (end < size) {
         out += "\n… " + std::to_string(size - end) + " bytes remain — continue with offset " + std::to_string(end);
     }
-    return FsServed{resolved, std::move(out), bytes};
+    return FsServed{resolved, std::move(out), served};
 }
 
 namespace {
