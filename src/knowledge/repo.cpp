@@ -226,14 +226,14 @@ toolport::Tool tool_project_tree() {
         "List a project's repo files (relative paths, dirs with trailing '/'). `project` is a name or key from "
         "project_list. Skips .git/node_modules/target-style noise. Use the listing to pick paths for "
         "project_files. `depth` defaults to 4, `max_entries` to 500.",
-        std::move(schema), [](json args) -> asio::awaitable<ToolOutput> {
+        std::move(schema), toolport::inline_handler([](const json& args) -> ToolOutput {
             const auto project = toolport::required_str(args, "project");
-            if (!project) co_return project.error();
+            if (!project) return project.error();
             const auto limits = tree_limits(args);
             const auto root = ledger::project_root(*project);
-            if (!root) co_return ToolOutput::failure(root.error());
-            co_return ToolOutput::success(tree_text(*root, limits.depth, limits.max_entries));
-        });
+            if (!root) return ToolOutput::failure(root.error());
+            return ToolOutput::success(tree_text(*root, limits.depth, limits.max_entries));
+        }));
 }
 
 toolport::Tool tool_project_files() {
@@ -250,16 +250,16 @@ toolport::Tool tool_project_files() {
         "Read up to 20 files from a project's repo in ONE batch. `project` is a name or key from project_list; "
         "`paths` are repo-relative (as printed by project_tree — e.g. README.md). Returns each file under a "
         "'==== path ====' header; unreadable paths report their error inline without failing the batch.",
-        std::move(schema), [](json args) -> asio::awaitable<ToolOutput> {
+        std::move(schema), toolport::inline_handler([](const json& args) -> ToolOutput {
             const auto project = toolport::str(args, "project");
             const auto paths = batch_paths(args);
             if (!project || toolport::trim(*project).empty() || paths.empty() || paths.size() > max_batch_paths) {
-                co_return ToolOutput::failure("project and 1..=20 paths are required");
+                return ToolOutput::failure("project and 1..=20 paths are required");
             }
             const auto root = ledger::project_root(*project);
-            if (!root) co_return ToolOutput::failure(root.error());
-            co_return ToolOutput::success(files_text(*root, paths));
-        });
+            if (!root) return ToolOutput::failure(root.error());
+            return ToolOutput::success(files_text(*root, paths));
+        }));
 }
 
 }  // namespace knowledge

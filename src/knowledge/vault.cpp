@@ -162,15 +162,15 @@ toolport::Tool tool_vault_search() {
         "vault_search",
         "Full-text search the shared Second Brain vault. Returns [{path, title, folder, snippet}]; `path` is "
         "vault-relative and round-trips through vault_read. `limit` defaults to 10.",
-        std::move(schema), [](json args) -> asio::awaitable<ToolOutput> {
+        std::move(schema), toolport::inline_handler([](const json& args) -> ToolOutput {
             const auto query = toolport::required_str(args, "query");
-            if (!query) co_return query.error();
+            if (!query) return query.error();
             const auto given = toolport::int64(args, "limit");
             const std::int64_t limit = given && *given > 0 ? *given : 10;
             const auto hits = vault_search(*query, limit);
-            if (!hits) co_return ToolOutput::failure(hits.error());
-            co_return ToolOutput::success(toolport::dump(*hits));
-        });
+            if (!hits) return ToolOutput::failure(hits.error());
+            return ToolOutput::success(toolport::dump(*hits));
+        }));
 }
 
 toolport::Tool tool_vault_read() {
@@ -184,13 +184,13 @@ toolport::Tool tool_vault_read() {
         "vault_read",
         "Read a Second Brain note by its vault-relative path (as returned by vault_search). Returns the raw "
         "markdown. Reads are confined to the vault root.",
-        std::move(schema), [](json args) -> asio::awaitable<ToolOutput> {
+        std::move(schema), toolport::inline_handler([](const json& args) -> ToolOutput {
             const auto path = toolport::str(args, "path");
-            if (!path) co_return ToolOutput::failure("path is required");
+            if (!path) return ToolOutput::failure("path is required");
             auto note = vault_read(*path);
-            if (!note) co_return ToolOutput::failure(note.error());
-            co_return ToolOutput::success(std::move(*note));
-        });
+            if (!note) return ToolOutput::failure(note.error());
+            return ToolOutput::success(std::move(*note));
+        }));
 }
 
 }  // namespace knowledge
