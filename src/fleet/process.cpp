@@ -7,6 +7,7 @@
 #define BOOST_PROCESS_V2_SEPARATE_COMPILATION 1
 
 #include "fleet/process.hpp"
+#include "fleet/unique_fd.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -56,29 +57,6 @@ using asio::experimental::awaitable_operators::operator||;
 namespace {
 
 constexpr auto tuple_awaitable = asio::as_tuple(asio::use_awaitable);
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset() {
-        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-    }
-
-private:
-    int fd_ = -1;
-};
 
 std::string os_error(int code) { return std::generic_category().message(code); }
 

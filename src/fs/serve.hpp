@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "fleet/unique_fd.hpp"
 #include "fs/policy.hpp"
 
 namespace fsaccess {
@@ -30,26 +31,7 @@ struct ReadWindow {
     bool windowed = false;           // offset > 0 or a limit passed
 };
 
-// A file descriptor closed when it goes out of scope.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd();
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_ = -1;
-};
+using fleet::UniqueFd;
 
 // Opens the judged path with `flags`, following no symbolic link in any
 // component, and refuses unless the opened object is the one that was judged

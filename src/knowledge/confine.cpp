@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fleet/unique_fd.hpp"
+
 namespace knowledge {
 
 bool climbs_out(std::string_view relative) {
@@ -34,12 +36,9 @@ bool lies_under(const fs::path& path, const fs::path& root) {
 std::string os_error_text(int error) { return std::strerror(error); }
 
 toolport::Result<FileBytes> read_file(const fs::path& path, std::size_t cap) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const fleet::UniqueFd file_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int fd = file_fd.get();
     if (fd < 0) return std::unexpected(os_error_text(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
 
     struct stat st {};
     if (::fstat(fd, &st) != 0) return std::unexpected(os_error_text(errno));
