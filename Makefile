@@ -27,4 +27,4 @@ bench: deps
 	bench/run.sh
 
 check-token:
-	@test -n "$$VELMORA_MCP_BEARER" || { echo "make run: set VELMORA_MCP_BEARER first, e.g. export VELMORA_MCP_BEARER=$$(openssl rand -hex 32)" >&2; exit 78; }
+	@test -n "$$VELMORA_MCP_BEARER" || { echo "make run: set VELMORA_MCP_BEARER to a long random token first (see README.md)" >&2; exit 78; }

@@ -24,10 +24,13 @@ std::optional<fs::path> config_root() {
     return std::nullopt;
 }
 
+// The file's trimmed text; empty when it cannot be read as UTF-8 text.
 std::string read_trimmed(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
-    return toolport::trim(std::string(std::istreambuf_iterator<char>(in), {}));
+    std::string content(std::istreambuf_iterator<char>(in), {});
+    if (!toolport::valid_utf8(content)) return {};
+    return toolport::trim(content);
 }
 
 }  // namespace

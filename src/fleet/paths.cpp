@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -109,10 +110,11 @@ std::string format_rfc3339(std::int64_t seconds, std::uint32_t millis) {
 
 Now now() {
     using namespace std::chrono;
-    const auto nanos = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    // A clock before 1970 reads as the epoch, in the text as in the seconds.
+    const auto nanos = std::max<std::int64_t>(duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count(), 0);
     const std::int64_t seconds = floor_div(nanos, 1'000'000'000);
     const auto millis = static_cast<std::uint32_t>((nanos - seconds * 1'000'000'000) / 1'000'000);
-    const double real = nanos > 0 ? static_cast<double>(nanos) / 1e9 : 0.0;
+    const double real = static_cast<double>(nanos) / 1e9;
     return {format_rfc3339(seconds, millis), real};
 }
 

@@ -19,17 +19,17 @@ namespace fleet {
 // vector) in a statement of its own, then co_await with std::move of it.
 struct Command {
     std::string program;              // a path, or a bare name found on PATH
-    std::vector<std::string> args;    // passed one by one, no shell
-    std::optional<std::string> input; // written to stdin; none: stdin is /dev/null
-    std::optional<std::chrono::seconds> limit;  // none: wait without a deadline
+    std::vector<std::string> args{};  // passed one by one, no shell
+    std::optional<std::string> input{};  // written to stdin; none: stdin is /dev/null
+    std::optional<std::chrono::seconds> limit{};  // none: wait without a deadline
 };
 
 struct Exited {
-    std::optional<int> code;    // the exit code, or none when a signal ended it
-    std::optional<int> signal;  // the terminating signal
+    std::optional<int> code{};    // the exit code, or none when a signal ended it
+    std::optional<int> signal{};  // the terminating signal
     bool core_dumped = false;
-    std::string out;
-    std::string err;
+    std::string out{};
+    std::string err{};
 };
 struct TimedOut {};
 struct NotStarted {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "fleet/paths.hpp"
@@ -90,6 +91,10 @@ FsOutcome fs_read_serve(std::string_view path, const ReadWindow& window, const F
     // allocation per call costs more than the read itself.
     std::string out;
     std::uint64_t bytes = 0;
+    // An offset beyond what the file position can hold cannot be sought to.
+    if (window.offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return std::unexpected(io_error(os_error(EINVAL)));
+    }
     if (window.offset < size) {
         out.reserve(length + resolved.size() + 200);
         out.resize_and_overwrite(length, [](char*, std::size_t n) { return n; });
@@ -108,20 +113,20 @@ FsOutcome fs_read_serve(std::string_view path, const ReadWindow& window, const F
     const auto kept_from = static_cast<std::size_t>(text->data() - out.data());
     const std::size_t kept = text->size();
 
-    // A character cut by the window's end is left to the next window: the
-    // window ends after its last whole character, so paging on with the
-    // offset of the tail loses nothing. A window holding no whole character
-    // still moves on, past every byte it read.
+    // The header reports the raw byte range read. A character cut by the
+    // window's end is left to the next window: the tail points just past the
+    // last whole character, so paging on with its offset loses nothing. A
+    // window holding no whole character still moves on, past every byte read.
+    const std::uint64_t end = window.offset + bytes;
     const std::uint64_t whole = kept_from + kept;
-    const std::uint64_t served = whole > 0 ? whole : bytes;
-    const std::uint64_t end = window.offset + served;
+    const std::uint64_t next = window.offset + (whole > 0 ? whole : bytes);
     const std::string header = "==== " + resolved + " (" + std::to_string(size) + " bytes total; served " +
                                std::to_string(window.offset) + ".." + std::to_string(end) + ") ====\n";
     out.erase(kept_from + kept).erase(0, kept_from).insert(0, header);
-    if (end < size) {
-        out += "\n… " + std::to_string(size - end) + " bytes remain — continue with offset " + std::to_string(end);
+    if (next < size) {
+        out += "\n… " + std::to_string(size - next) + " bytes remain — continue with offset " + std::to_string(next);
     }
-    return FsServed{resolved, std::move(out), served};
+    return FsServed{resolved, std::move(out), bytes};
 }
 
 namespace {

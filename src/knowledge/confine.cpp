@@ -33,6 +33,14 @@ bool lies_under(const fs::path& path, const fs::path& root) {
     return true;
 }
 
+std::optional<fs::path> resolve_below(const fs::path& root, const std::string& relative) {
+    if (relative.contains('\0')) return std::nullopt;
+    std::error_code ec;
+    fs::path resolved = fs::canonical(root / relative, ec);
+    if (ec) return std::nullopt;
+    return resolved;
+}
+
 std::string os_error_text(int error) { return std::strerror(error); }
 
 toolport::Result<FileBytes> read_file(const fs::path& path, std::size_t cap) {

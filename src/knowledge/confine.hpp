@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,11 @@ bool climbs_out(std::string_view relative);
 // True when `path` is `root` or lies below it, comparing whole components.
 // Both must be canonical.
 bool lies_under(const fs::path& path, const fs::path& root);
+
+// The canonical form of `relative` joined onto the canonical `root`, or none
+// when it does not resolve. A NUL byte never resolves: the system would read
+// the path only up to it and find a different file.
+std::optional<fs::path> resolve_below(const fs::path& root, const std::string& relative);
 
 // The operating system's text for an errno value.
 std::string os_error_text(int error);

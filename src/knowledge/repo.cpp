@@ -152,8 +152,9 @@ toolport::Result<std::filesystem::path> repo_file_path(const std::filesystem::pa
     std::error_code ec;
     const fs::path canonical_root = fs::canonical(root, ec);
     if (ec) return std::unexpected("project root unavailable: " + ec.message());
-    const fs::path resolved = fs::canonical(canonical_root / trimmed, ec);
-    if (ec) return std::unexpected("no file at '" + trimmed + "'");
+    const auto found = resolve_below(canonical_root, trimmed);
+    if (!found) return std::unexpected("no file at '" + trimmed + "'");
+    const fs::path& resolved = *found;
     if (!lies_under(resolved, canonical_root)) return escapes();
     // A link inside the repository must not serve a secret under another name.
     if (fsaccess::is_secret_file(resolved.filename().native())) return secret();

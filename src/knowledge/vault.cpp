@@ -114,9 +114,12 @@ Result<json> vault_search(std::string_view query, std::int64_t limit) {
         const auto row = statement->step();
         if (!row) return std::unexpected(row.error());
         if (!*row) break;
+        // A row that cannot be read as text in all four columns (NULL, a
+        // number, a blob, bytes that are not UTF-8) is left out.
         bool all_text = true;
         for (int column = 0; column < 4; ++column) {
-            all_text = all_text && statement->column_type(column) == sqlite::Type::text;
+            all_text = all_text && statement->column_type(column) == sqlite::Type::text &&
+                       toolport::valid_utf8(statement->column_text(column));
         }
         if (!all_text) continue;
         hits.push_back({{"path", statement->column_text(0)},
@@ -137,8 +140,9 @@ Result<std::string> vault_read(std::string_view path) {
     std::error_code ec;
     const fs::path root = fs::canonical(vault_root(), ec);
     if (ec) return std::unexpected("vault root unavailable: " + ec.message());
-    const fs::path note = fs::canonical(root / trimmed, ec);
-    if (ec) return std::unexpected("no vault note at '" + trimmed + "'");
+    const auto resolved = resolve_below(root, trimmed);
+    if (!resolved) return std::unexpected("no vault note at '" + trimmed + "'");
+    const fs::path& note = *resolved;
     if (!lies_under(note, root)) return escapes();
     if (!fs::is_regular_file(note, ec)) return std::unexpected("'" + trimmed + "' is not a file");
 

@@ -185,8 +185,8 @@ std::string no_project(std::string_view name) {
     return "no project matches '" + std::string(name) + "' — see project_list";
 }
 
-// The key in a project brief's "**Key:** `...`" line; a line with an empty
-// key names no project and is passed over.
+// The key in a project brief's first "**Key:** `...`" line ("**Key:** ``"
+// gives the empty key).
 std::optional<std::string> brief_key(const fs::path& brief) {
     std::ifstream in(brief, std::ios::binary);
     if (!in) return std::nullopt;
@@ -194,7 +194,7 @@ std::optional<std::string> brief_key(const fs::path& brief) {
     std::string line;
     while (std::getline(in, line)) {
         if (line.ends_with('\r')) line.pop_back();
-        if (line.size() > prefix.size() + 1 && line.starts_with(prefix) && line.ends_with('`'))
+        if (line.size() > prefix.size() && line.starts_with(prefix) && line.ends_with('`'))
             return line.substr(prefix.size(), line.size() - prefix.size() - 1);
     }
     return std::nullopt;
@@ -269,8 +269,6 @@ Result<std::vector<ProjectEntry>> project_list() {
 
 Result<std::string> resolve_project_key(std::string_view name) {
     if (name.starts_with('-') || name.starts_with('/')) return std::string(name);
-    // An empty name would match every project that has no display name.
-    if (name.empty()) return std::unexpected(no_project(name));
     auto list = project_list();
     if (!list) return std::unexpected(std::move(list.error()));
     std::vector<std::string> keys;

@@ -21,8 +21,8 @@ toolport::Result<std::optional<std::string>> match_ref(const std::vector<std::st
     while (rest.starts_with("FP-")) rest.remove_prefix(3);
     while (rest.starts_with("fp-")) rest.remove_prefix(3);
     const std::string query = to_ascii_upper(rest);
-    // An empty ref names no item: as a prefix it would match every row.
-    if (query.empty()) return std::optional<std::string>{};
+    // An empty query is a prefix of every id: it names the only row of a
+    // one-row table and is ambiguous otherwise.
 
     for (const auto& id : ids)
         if (id.size() == ref.size() && equals_ignore_ascii_case(id, ref)) return id;

@@ -26,10 +26,12 @@ std::optional<std::string> env_text(const char* name) {
 std::string ledger_path() {
     if (auto path = env_text("WENDLE_LEDGER")) return *path;
     if (auto home = env_text("WENDLE_HOME")) return (fs::path(*home) / "ledger.db").string();
-    const fs::path home = fleet::home_dir().value_or(fs::path());
+    const fs::path fallback = ".claude/velmora-cache/history.db";
+    const auto home = fleet::home_dir();
+    if (!home) return fallback.string();
     std::error_code ec;
-    if (!fs::is_directory(home / ".wendle", ec)) return (home / ".claude/velmora-cache/history.db").string();
-    return (home / ".wendle" / "ledger.db").string();
+    if (!fs::is_directory(*home / ".wendle", ec)) return (*home / fallback).string();
+    return (*home / ".wendle" / "ledger.db").string();
 }
 
 Result<sqlite::Connection> open_at(const std::string& path) {

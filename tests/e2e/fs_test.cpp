@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <future>
@@ -139,6 +141,8 @@ protected:
         fs::create_symlink(root() / "outside" / "secret.txt", a / "link_out");
         fs::create_directory_symlink(root() / "outside", a / "dir_out");
         fs::create_symlink(a / "notes.txt", a / "link_in");
+        write_file(a / "\xFFold.pem", "pem");
+        fs::create_symlink(a / "\xFFold.pem", a / "key_link");
         fs::create_directory_symlink(a, root() / "alias");
         declare({{"allow", json::array({a.string(), "~/docs", (root() / "missing").string()})},
                  {"deny", json::array({(a / "private").string(), (a / "later").string(),
@@ -186,6 +190,7 @@ TEST_F(FsPathLaw, JudgesTheFullyResolvedPath) {
         {"fs_read", "allowed/id_rsa.pub", "secret_class", "", ""},
         {"fs_list", "allowed/.env", "secret_class", "", ""},
         {"fs_read", "allowed/missing.key", "secret_class", "", ""},
+        {"fs_read", "allowed/key_link", "secret_class", "", ""},  // a name that is not UTF-8 hides no key
         {"fs_read", "allowed/nothing.txt", "not_found", "", "not_found: nothing exists at '" + r + "allowed/nothing.txt'"},
         // the kind of the target
         {"fs_read", "allowed/sub", "not_a_file", "", "not_a_file: '" + r + "allowed/sub' is not a file — use fs_list"},
@@ -306,6 +311,12 @@ TEST_F(FsRead, ServesUpToTheCapWholeAndRefusesOneByteMore) {
         EXPECT_EQ(result.text, c.text);
         EXPECT_EQ(last_audit()["bytes"], c.bytes);
     }
+
+    // An offset no file position can hold fails as a read error, not as an empty window.
+    auto unreachable = read(over_path, {{"offset", 9223372036854775808ULL}});
+    EXPECT_TRUE(unreachable.is_error);
+    EXPECT_EQ(unreachable.text, "io_error: reading '" + over_path + "': " + std::strerror(EINVAL));
+    EXPECT_EQ(last_audit()["reason"], "io_error");
 }
 
 TEST_F(FsRead, WindowsCutInsideCharactersAndRefuseBinary) {
@@ -323,11 +334,11 @@ TEST_F(FsRead, WindowsCutInsideCharactersAndRefuseBinary) {
     };
     const Case cases[] = {
         {path, json::object(), true, text, "0..11"},
-        {path, {{"offset", 2}, {"limit", 2}}, true, "", "2..3"},
+        {path, {{"offset", 2}, {"limit", 2}}, true, "", "2..4"},
         {path, {{"offset", 2}, {"limit", 4}}, true, "\xE2\x82\xAC", "2..6"},
         {path, {{"offset", 7}}, true, "z", "7..11"},
-        {path, {{"offset", 1}, {"limit", 7}}, true, "\xC3\xA9\xE2\x82\xAC", "1..6"},
-        {path, {{"offset", 4}, {"limit", 4}}, true, "", "4..6"},
+        {path, {{"offset", 1}, {"limit", 7}}, true, "\xC3\xA9\xE2\x82\xAC", "1..8"},
+        {path, {{"offset", 4}, {"limit", 4}}, true, "", "4..8"},
         {nul, json::object(), false, "", ""},
         {nul, {{"limit", 4}}, true, "text", "0..4"},
         {bad, json::object(), false, "", ""},
@@ -355,6 +366,14 @@ TEST_F(FsRead, WindowsCutInsideCharactersAndRefuseBinary) {
 TEST_F(FsRead, PagingWithTheTailOffsetLosesNoCharacter) {
     const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z\xE2\x82\xAC";
     const auto path = file("paged.txt", text);
+    // The first page reads a, é and the lead byte of €: the header shows the
+    // raw range, the tail points at the cut character.
+    auto first = read(path, {{"limit", 4}});
+    EXPECT_NE(first.text.find("; served 0..4) ====\na\xC3\xA9\n… 11 bytes remain — continue with offset 3"),
+              std::string::npos)
+        << first.text;
+    EXPECT_EQ(last_audit()["bytes"], 4);
+
     std::string joined;
     std::uint64_t offset = 0;
     for (int page = 0; page < 10 && offset < text.size(); ++page) {

@@ -90,6 +90,8 @@ asio::awaitable<ToolOutput> guarded_call(const Tool& tool, json arguments) {
         output = co_await (*tool.handler)(std::move(arguments));
     } catch (const std::exception& e) {
         output = ToolOutput::failure("tool '" + tool.name + "' failed: " + e.what());
+    } catch (...) {
+        output = ToolOutput::failure("tool '" + tool.name + "' failed");
     }
     co_return output;
 }

@@ -159,7 +159,7 @@ asio::awaitable<void> connection(tcp::socket socket, std::shared_ptr<Toolport> h
     try {
         while (co_await serve_one(stream, buffer, *hub, *token)) {
         }
-    } catch (const std::exception&) {
+    } catch (...) {
         // A connection never takes the server down with it.
     }
     beast::error_code ignored;

@@ -32,6 +32,7 @@ TEST(FleetNodeId, SourcesInOrder) {
         {"~/.wendle wins over ~/.claude even without a file", std::nullopt, false,
          {{"home/.wendle/vault/x", ""}, {"home/.claude/config/node", "pro"}}, "printf '  box \\n'", "box"},
         {"blank file: hostname", std::nullopt, true, {{"fleet/config/node", " \n"}}, "echo box", "box"},
+        {"file that is not UTF-8: hostname", std::nullopt, true, {{"fleet/config/node", "bo\377x"}}, "echo box", "box"},
         {"hostname's exit status is not read", std::nullopt, false, {}, "echo box; exit 3", "box"},
         {"blank hostname output", std::nullopt, false, {}, "echo '   '", "localhost"},
         {"hostname output that is not UTF-8", std::nullopt, false, {}, "printf 'bo\\377x'", "localhost"},

@@ -51,6 +51,8 @@ TEST(FsSecretFile, NamesByTheRule) {
         {"environment.txt", false},
         {"\xc3\x89.env", false},
         {".env\xc3\xa9", true},
+        // bytes that are not UTF-8 do not hide a key: the rule reads bytes
+        {"\xff" "backup.pem", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name));

@@ -169,7 +169,7 @@ TEST(KnowledgeRepoArgs, BatchPathsKeepStringsInOrderUnchanged) {
 
 TEST_F(KnowledgeRepo, FilePathChecksInOrder) {
     struct Case {
-        const char* path;
+        std::string path;
         std::string error;  // empty: resolves
     };
     const Case cases[] = {
@@ -190,6 +190,7 @@ TEST_F(KnowledgeRepo, FilePathChecksInOrder) {
         {"home/id_rsa.pub", "'home/id_rsa.pub' is a secret-class file and is never served"},
         {".env/.", "'.env/.' is a secret-class file and is never served"},
         {"missing.txt", "no file at 'missing.txt'"},
+        {std::string("README.md\0.txt", 14), std::string("no file at 'README.md\0.txt'", 27)},
         {"stolen.txt", "path 'stolen.txt' escapes the project"},
         {"linked/stolen.txt", "path 'linked/stolen.txt' escapes the project"},
         {"src", "'src' is not a file"},

@@ -2,6 +2,10 @@
 // path, and name resolution to keys and repository directories.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "ledger/projects.hpp"
 #include "unit/ledger/ledger_fixture.hpp"
 
@@ -186,13 +190,17 @@ TEST_F(LedgerProjectList, ResolveProjectKey) {
     session(dash_key(two), "", "2");
     session(dash_key(scratch_.dir("src/quiet")), "", "NULL");
     write_file(home_ / ".wendle/projects/quiet/overview.md",
-               "# Quiet\r\n**Key:** `-no-close\r\n**Key:**`-no-space`\r\n**Key:** ``\r\n**Key:** `-from-brief`\r\n");
+               "# Quiet\r\n**Key:** `-no-close\r\n**Key:**`-no-space`\r\n**Key:** `\r\n**Key:** `-from-brief`\r\n");
+    write_file(home_ / ".wendle/projects/blank/overview.md", "**Key:** ``\n**Key:** `-later`\n");
     write_file(home_ / ".wendle/projects/.hidden/overview.md", "**Key:** `-never`\n");
     struct Case {
         std::string name;
         std::string outcome;  // the key, or "failure: " and the text
     };
     const std::string a = dash_key(one), b = dash_key(two);
+    // The empty name equals the empty name of every entry without one.
+    std::vector<std::string> unnamed = {dash_key(app), a, b};
+    std::ranges::sort(unnamed);
     const Case cases[] = {
         {"-any-key", "-any-key"},
         {"/any/path", "/any/path"},
@@ -204,7 +212,8 @@ TEST_F(LedgerProjectList, ResolveProjectKey) {
         {"missing", "failure: no project matches 'missing' — see project_list"},
         {".hidden", "failure: no project matches '.hidden' — see project_list"},
         {"a\\b", "failure: no project matches 'a\\b' — see project_list"},
-        {"", "failure: no project matches '' — see project_list"},
+        {"blank", ""},  // the first key line names the empty key
+        {"", "failure: ambiguous project '': keys " + unnamed[0] + ", " + unnamed[1] + ", " + unnamed[2]},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

