@@ -7,6 +7,7 @@
 #define BOOST_PROCESS_V2_SEPARATE_COMPILATION 1
 
 #include "fleet/process.hpp"
+#include "fleet/os_error.hpp"
 #include "fleet/unique_fd.hpp"
 
 #include <fcntl.h>
@@ -58,15 +59,13 @@ namespace {
 
 constexpr auto tuple_awaitable = asio::as_tuple(asio::use_awaitable);
 
-std::string os_error(int code) { return std::generic_category().message(code); }
-
 // Moves a descriptor above the standard three, so that the child's dup2 onto
 // 0, 1 and 2 can never overwrite another of the pipe ends.
 Result<UniqueFd> above_stdio(int fd) {
     UniqueFd owned(fd);
     if (fd > 2) return owned;
     int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (moved < 0) return std::unexpected(os_error(errno));
+    if (moved < 0) return std::unexpected(os_error_text(errno));
     return UniqueFd(moved);
 }
 
@@ -76,7 +75,7 @@ struct Pipe {
 
 Result<Pipe> make_pipe() {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(os_error(errno));
+    if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(os_error_text(errno));
     UniqueFd r(fds[0]), w(fds[1]);
     auto read = above_stdio(r.release());
     if (!read) return std::unexpected(read.error());
@@ -136,7 +135,7 @@ Result<Spawned> spawn(const Command& command) {
     if (rc == 0) rc = posix_spawnattr_setsigdefault(&setup.attr, &defaults);
     if (rc == 0) rc = posix_spawnattr_setsigmask(&setup.attr, &mask);
     if (rc == 0) rc = posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    if (rc != 0) return std::unexpected(os_error(rc));
+    if (rc != 0) return std::unexpected(os_error_text(rc));
 
     std::vector<char*> argv;
     argv.reserve(command.args.size() + 2);
@@ -146,7 +145,7 @@ Result<Spawned> spawn(const Command& command) {
 
     pid_t pid = -1;
     rc = ::posix_spawnp(&pid, command.program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
-    if (rc != 0) return std::unexpected(os_error(rc));
+    if (rc != 0) return std::unexpected(os_error_text(rc));
     // The child's ends close here, so end of file arrives when the child is done.
     return Spawned{pid, in ? std::move(in->write) : UniqueFd(), std::move(out->read), std::move(err->read)};
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fleet/os_error.hpp"
 #include "fleet/paths.hpp"
 
 namespace fsaccess {
@@ -84,7 +85,7 @@ std::expected<void, std::string> append_audit_line(const stdfs::path& log, std::
         if (ec) return std::unexpected(ec.message());
     }
     const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd < 0) return std::unexpected(std::string(std::strerror(errno)));
+    if (fd < 0) return std::unexpected(fleet::os_error_text(errno));
     // One write of the whole line: appends from concurrent calls land whole.
     std::size_t done = 0;
     while (done < line.size()) {
@@ -93,11 +94,11 @@ std::expected<void, std::string> append_audit_line(const stdfs::path& log, std::
         if (n < 0) {
             const int error = errno;
             ::close(fd);
-            return std::unexpected(std::string(std::strerror(error)));
+            return std::unexpected(fleet::os_error_text(error));
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::close(fd) != 0 && errno != EINTR) return std::unexpected(std::string(std::strerror(errno)));
+    if (::close(fd) != 0 && errno != EINTR) return std::unexpected(fleet::os_error_text(errno));
     return {};
 }
 

@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "fleet/os_error.hpp"
 #include "fleet/paths.hpp"
 #include "fs/text.hpp"
 
@@ -28,8 +29,6 @@ constexpr int walk_flags = O_SEARCH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr int walk_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 #endif
 
-std::string os_error(int error) { return std::strerror(error); }
-
 FsRefusal io_error(std::string text) { return FsRefusal::with_message(Reason::io_error, std::move(text)); }
 
 }  // namespace
@@ -42,18 +41,18 @@ std::expected<UniqueFd, std::string> open_judged(const Judged& judged, int flags
     if (!judged.resolved.is_absolute()) return std::unexpected(std::string("the path is not absolute"));
     const int final_flags = flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     UniqueFd current(::open("/", names.empty() ? final_flags : walk_flags));
-    if (current.get() < 0) return std::unexpected(os_error(errno));
+    if (current.get() < 0) return std::unexpected(fleet::os_error_text(errno));
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
         // The judged path is fully resolved: a "." or ".." here means it was not.
-        if (name == "." || name == "..") return std::unexpected(os_error(ELOOP));
+        if (name == "." || name == "..") return std::unexpected(fleet::os_error_text(ELOOP));
         const bool last = i + 1 == names.size();
         UniqueFd next(::openat(current.get(), name.c_str(), last ? final_flags : walk_flags));
-        if (next.get() < 0) return std::unexpected(os_error(errno));
+        if (next.get() < 0) return std::unexpected(fleet::os_error_text(errno));
         current = std::move(next);
     }
     struct stat opened {};
-    if (::fstat(current.get(), &opened) != 0) return std::unexpected(os_error(errno));
+    if (::fstat(current.get(), &opened) != 0) return std::unexpected(fleet::os_error_text(errno));
     if (opened.st_dev != judged.meta.st_dev || opened.st_ino != judged.meta.st_ino) {
         return std::unexpected(std::string("the path was replaced after it was checked"));
     }
@@ -79,7 +78,7 @@ FsOutcome fs_read_serve(std::string_view path, const ReadWindow& window, const F
     auto file = open_judged(*judged, O_RDONLY);
     if (!file) return std::unexpected(io_error(file.error()));
     struct stat meta {};
-    if (::fstat(file->get(), &meta) != 0) return std::unexpected(io_error(os_error(errno)));
+    if (::fstat(file->get(), &meta) != 0) return std::unexpected(io_error(fleet::os_error_text(errno)));
     // The file may have grown since it was judged.
     const auto size = static_cast<std::uint64_t>(meta.st_size);
     if (too_large(size)) return std::unexpected(too_large_refusal(size));
@@ -93,7 +92,7 @@ FsOutcome fs_read_serve(std::string_view path, const ReadWindow& window, const F
     std::uint64_t bytes = 0;
     // An offset beyond what the file position can hold cannot be sought to.
     if (window.offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-        return std::unexpected(io_error(os_error(EINVAL)));
+        return std::unexpected(io_error(fleet::os_error_text(EINVAL)));
     }
     if (window.offset < size) {
         out.reserve(length + resolved.size() + 200);
@@ -102,7 +101,7 @@ FsOutcome fs_read_serve(std::string_view path, const ReadWindow& window, const F
             ssize_t n = ::pread(file->get(), out.data() + bytes, length - bytes,
                                 static_cast<off_t>(window.offset + bytes));
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return std::unexpected(io_error(os_error(errno)));
+            if (n < 0) return std::unexpected(io_error(fleet::os_error_text(errno)));
             if (n == 0) break;
             bytes += static_cast<std::uint64_t>(n);
         }
@@ -152,7 +151,7 @@ FsOutcome fs_list_serve(std::string_view path, std::int64_t limit, const FsPolic
     auto opened = open_judged(*judged, O_RDONLY | O_DIRECTORY);
     if (!opened) return std::unexpected(io_error(opened.error()));
     DIR* dir = ::fdopendir(opened->get());
-    if (dir == nullptr) return std::unexpected(io_error(os_error(errno)));
+    if (dir == nullptr) return std::unexpected(io_error(fleet::os_error_text(errno)));
     opened->release();  // the stream owns it now
     const int dir_fd = ::dirfd(dir);
 

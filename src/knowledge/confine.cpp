@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fleet/os_error.hpp"
 #include "fleet/unique_fd.hpp"
 
 namespace knowledge {
@@ -41,17 +42,15 @@ std::optional<fs::path> resolve_below(const fs::path& root, const std::string& r
     return resolved;
 }
 
-std::string os_error_text(int error) { return std::strerror(error); }
-
 toolport::Result<FileBytes> read_file(const fs::path& path, std::size_t cap) {
     const fleet::UniqueFd file_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     const int fd = file_fd.get();
-    if (fd < 0) return std::unexpected(os_error_text(errno));
+    if (fd < 0) return std::unexpected(fleet::os_error_text(errno));
 
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return std::unexpected(os_error_text(errno));
-    if (S_ISDIR(st.st_mode)) return std::unexpected(os_error_text(EISDIR));
-    if (!S_ISREG(st.st_mode)) return std::unexpected(os_error_text(EINVAL));
+    if (::fstat(fd, &st) != 0) return std::unexpected(fleet::os_error_text(errno));
+    if (S_ISDIR(st.st_mode)) return std::unexpected(fleet::os_error_text(EISDIR));
+    if (!S_ISREG(st.st_mode)) return std::unexpected(fleet::os_error_text(EINVAL));
 
     FileBytes file;
     file.size = static_cast<std::size_t>(st.st_size);
@@ -75,7 +74,7 @@ toolport::Result<FileBytes> read_file(const fs::path& path, std::size_t cap) {
         const ssize_t n = ::read(fd, file.bytes.data() + used, file.bytes.size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return std::unexpected(os_error_text(errno));
+            return std::unexpected(fleet::os_error_text(errno));
         }
         if (n == 0) break;
         used += static_cast<std::size_t>(n);

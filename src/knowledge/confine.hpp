@@ -26,9 +26,6 @@ bool lies_under(const fs::path& path, const fs::path& root);
 // the path only up to it and find a different file.
 std::optional<fs::path> resolve_below(const fs::path& root, const std::string& relative);
 
-// The operating system's text for an errno value.
-std::string os_error_text(int error);
-
 struct FileBytes {
     std::string bytes;
     std::size_t size = 0;    // the size found; bytes is empty when it exceeded the cap

@@ -112,9 +112,7 @@ asio::awaitable<json> Toolport::tools_call(const json& params, const json& id) {
     co_return reply;
 }
 
-std::optional<Outcome> Toolport::settle(const json& message, const std::optional<std::string>& session) {
-    if (message.is_array()) return BatchRefused{};
-    RequestFields fields = request_fields(message);
+std::optional<Outcome> Toolport::settle(const RequestFields& fields, const std::optional<std::string>& session) {
     if (fields.method == "initialize") {
         json result = initialize(fields.params);
         std::string client = "unknown";
@@ -137,8 +135,13 @@ std::optional<Outcome> Toolport::settle(const json& message, const std::optional
 }
 
 asio::awaitable<Outcome> Toolport::handle(json message, std::optional<std::string> session) {
-    if (std::optional<Outcome> settled = settle(message, session)) co_return std::move(*settled);
-    RequestFields fields = request_fields(message);
+    if (message.is_array()) {
+        Outcome refused = BatchRefused{};
+        co_return refused;
+    }
+    // The fields are read once: a call's arguments may run to megabytes.
+    const RequestFields fields = request_fields(message);
+    if (std::optional<Outcome> settled = settle(fields, session)) co_return std::move(*settled);
     json body = co_await tools_call(fields.params, *fields.id);
     Outcome outcome = Reply{std::move(body), std::nullopt};
     co_return outcome;

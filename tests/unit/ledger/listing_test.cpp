@@ -53,7 +53,7 @@ TEST_F(LedgerListing, ListsOpenWorkInOrderWithOptionalMembers) {
         R"({"criteria":"","held_by":"peer","ref":"FP-A1000000","status":"in_progress","text":"earlier goal"},)"
         R"({"criteria":"it works","ref":"FP-A2000000","routed_to":"studio","status":"open","text":"later goal"}],)"
         R"("todos":[{"ref":"FP-B0000000","text":"todo one"},{"ref":"FP-B1000000","text":"todo two"}]})";
-    for (const std::string name : {key, std::string("shop"), std::string("SHOP")}) {
+    for (const std::string& name : {key, std::string("shop"), std::string("SHOP")}) {
         SCOPED_TRACE(name);
         auto out = list({{"project_key", name}});
         EXPECT_FALSE(out.is_error);

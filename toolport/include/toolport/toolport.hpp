@@ -112,6 +112,14 @@ struct Accepted {};
 struct UnknownSession {};
 using Outcome = std::variant<Reply, BatchRefused, Accepted, UnknownSession>;
 
+// The JSON-RPC fields the endpoint reads from a message.
+struct RequestFields {
+    std::string method;
+    std::optional<json> id;  // absent: a notification
+    json params;             // null when absent
+};
+RequestFields request_fields(const json& message);
+
 class Toolport {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -134,7 +142,7 @@ public:
 
 private:
     // Everything but a tool call is answered without waiting; none: call the tool.
-    std::optional<Outcome> settle(const json& message, const std::optional<std::string>& session);
+    std::optional<Outcome> settle(const RequestFields& fields, const std::optional<std::string>& session);
     json initialize(const json& params);
     json tools_list() const;
     asio::awaitable<json> tools_call(const json& params, const json& id);
@@ -152,14 +160,6 @@ private:
 
 json rpc_result(const json& id, json result);
 json rpc_error(const json& id, int code, std::string_view message);
-
-// The JSON-RPC fields the endpoint reads from a message.
-struct RequestFields {
-    std::string method;
-    std::optional<json> id;  // absent: a notification
-    json params;             // null when absent
-};
-RequestFields request_fields(const json& message);
 
 // Picks the protocol version "initialize" answers with.
 std::string protocol_version(const json& params);
