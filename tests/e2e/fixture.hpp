@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 inline constexpr const char* token = "e2e-test-token-0123456789abcdef";
 
 struct StubReply {
-    std::string out, err;
+    std::string out{}, err{};
     int exit_code = 0;
     double delay_seconds = 0;
 };
