@@ -192,10 +192,10 @@ std::string Server::stderr_text() const { return read_file(root() / "server.stde
 void Server::stub(const std::string& program, StubReply reply) {
     const fs::path link = stub_dir() / program;
     if (!fs::exists(fs::symlink_status(link))) fs::create_symlink(STUB_BIN, link);
-    json spec = {{"out", reply.out}, {"err", reply.err}, {"exit_code", reply.exit_code},
+    json answer = {{"out", reply.out}, {"err", reply.err}, {"exit_code", reply.exit_code},
                  {"delay_seconds", reply.delay_seconds}};
     const fs::path file = stub_dir() / (program + ".reply");
-    std::ofstream(file.string() + ".new") << spec.dump();
+    std::ofstream(file.string() + ".new") << answer.dump();
     fs::rename(file.string() + ".new", file);
 }
 
